@@ -1,0 +1,180 @@
+/* Shared records and the prototypes that cross subsystem borders, grouped by defining file. */
+#ifndef PLUGIN_LOGS_H
+#define PLUGIN_LOGS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define PL_IDENT "plugin_logs"
+#define PL_VERSION "1.0.0"
+
+/* Severity of an entry: printed as "info", "warn", "err". */
+enum { SEV_INFO = 0, SEV_WARN = 1, SEV_ERR = 2 };
+
+enum {
+	LINES_DEFAULT = 200,
+	LINES_MAX = 2000,
+	SEARCH_HITS_MAX = 500,
+	SEARCH_SCAN_MAX = 8000,
+	EVENT_SEARCH_DEPTH = 600
+};
+
+/* One parsed log entry; every text field is NUL-terminated and may be empty. */
+struct LogEntry {
+	char ts[40];
+	char unit[96];
+	int32_t sev;
+	char text[1024];
+};
+
+enum {
+	CATALOGUE_ROWS = 256,
+	WALK_BUDGET = 40000,
+	WALK_DEPTH = 4,
+	PATH_BUF = 1024,
+	SRC_ID_SIZE = 600,
+	SRC_LABEL_SIZE = 96,
+	SRC_KIND_SIZE = 10
+};
+
+/* One allowed source: "event:" + log name, or "file:" + the path as the walk formed it. */
+struct LogSource {
+	char id[SRC_ID_SIZE];
+	char label[SRC_LABEL_SIZE];
+	char kind[SRC_KIND_SIZE];
+	int64_t size;
+	int32_t mtime;
+};
+
+/* The read allowlist of one request; rows 0 .. count-1 are valid, the rest zero. */
+struct SourceCatalogue {
+	int32_t journal_available;
+	LogSource sources[CATALOGUE_ROWS];
+	int32_t count;
+	int32_t truncated;
+};
+
+/* Entries gathered for printing: a tail ring (uses start) or a search hit list. */
+struct EntryCollector {
+	LogEntry *items;
+	int32_t capacity;
+	int32_t count;
+	int32_t start;
+};
+
+/* Receives one finished entry; the sink copies it. */
+typedef void (*EntrySink)(void *ctx, const LogEntry *entry);
+
+/* The context that goes with shell_sink and hits_sink. */
+struct SinkContext {
+	EntryCollector *collector;
+};
+
+/* front/query.cpp */
+/* Finds key in the raw query string and URL-decodes its value into dst (cut to dst_size-1
+ * raw bytes first). Returns 1 when a segment with that key exists, else 0; dst is always
+ * terminated and empty when nothing was found. */
+int get_query_val(const char *qs, const char *key, char *dst, size_t dst_size);
+
+/* front/json_out.cpp */
+/* Writes the 107-byte CGI header block of every JSON document. */
+void json_header(void);
+/* Writes s as one JSON string literal; null or empty gives "". */
+void json_str(const char *s);
+/* printf to standard output; write errors are ignored. */
+void out_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+/* Writes len bytes to standard output. */
+void out_write(const char *data, size_t len);
+/* Bounded snprintf that always terminates dst. Returns 1 when the whole text fit, 0 when cut. */
+int fmt_into(char *dst, size_t dst_size, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
+
+/* front/auth.cpp */
+/* Returns 1 when ZUN_PASSWORD is defined and not empty. */
+int node_auth_enabled(void);
+/* Returns only when the request may proceed; otherwise writes the 401 response and exits 0. */
+void require_node_auth(void);
+
+/* api/mode_json.cpp */
+/* Serves one JSON API request from the raw query string; always returns 0. */
+int mode_json(const char *qs);
+
+/* api/sources.cpp */
+/* Writes the sources document for the built catalogue. */
+void write_sources(const SourceCatalogue *cat, const char *utc);
+/* Returns the row whose id equals src byte for byte; otherwise writes the
+ * "source_not_allowed" document and returns null. */
+const LogSource *lookup_source(const SourceCatalogue *cat, const char *src);
+
+/* api/entries.cpp */
+/* Runs the reader for a tail of `lines` entries and writes the tail or error document. */
+void respond_tail(const LogSource *row, int32_t lines, const char *utc);
+/* Runs the reader for a search of q and writes the search or error document. */
+void respond_search(const LogSource *row, const char *q, const char *utc);
+
+/* catalogue/catalogue.cpp */
+/* Appends one row unless the table is full (sets truncated) or the id is present. */
+void add_src(SourceCatalogue *cat, const char *id, const char *label, const char *kind, int64_t size);
+/* Clears cat and fills it: the two event logs, then the .log files under both roots. */
+void build_catalogue(SourceCatalogue *cat);
+
+/* catalogue/scan_root.cpp */
+/* Adds every qualifying .log file under dir, entering subdirectories while depth > 0 and
+ * spending one unit of *budget per entry met. */
+void scan_root(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *budget);
+
+/* readers/text.cpp */
+/* 1 when needle occurs in hay under ASCII case folding, or when either is absent/empty needle. */
+int ci_contains(const char *hay, const char *needle);
+/* Copies src[0..src_len) without leading/trailing tab, LF, CR, space into dst; overlap-safe. */
+void trim_into(char *dst, size_t dst_size, const char *src, size_t src_len);
+/* Keyword classification of a message text: SEV_ERR, SEV_WARN or SEV_INFO. */
+int32_t severity_of(const char *text);
+
+/* readers/collector.cpp */
+/* Ring discipline: keeps the newest capacity entries. */
+void ring_push(EntryCollector *ring, const LogEntry *entry);
+/* Hit-list discipline: appends while count < bound, drops afterwards. */
+void hits_push(EntryCollector *hits, const LogEntry *entry, int32_t bound);
+/* EntrySink wrappers over ring_push and hits_push; ctx is a SinkContext. */
+void shell_sink(void *ctx, const LogEntry *entry);
+void hits_sink(void *ctx, const LogEntry *entry);
+
+/* readers/line_shape.cpp */
+/* Clears e and fills it from one line (trailing CR and LF ignored); sev is left 0. */
+void parse_log_line(LogEntry *e, const char *line, size_t len);
+
+/* readers/log_file.cpp */
+/* Reads the last 4 MiB of path into ring and/or hits. Returns the lines handled, or -1 when
+ * the file is missing, a directory, or cannot be opened or positioned. */
+int32_t read_log_file(const char *path, const char *query, EntryCollector *ring,
+		      EntryCollector *hits, int32_t hit_capacity);
+
+/* readers/event_log.cpp */
+/* Record grouping of the event query's text output, fed one line at a time. */
+struct EventParser {
+	const char *log_name;
+	const char *query;
+	EntrySink sink;
+	void *ctx;
+	LogEntry record;    /* the record under construction */
+	int32_t level_sev;  /* severity named by its "Level:" line, or -1 */
+	int in_description; /* lines after "Description:" continue the text */
+	int32_t finished;
+};
+void event_parser_init(EventParser *p, const char *log_name, const char *query, EntrySink sink,
+		       void *ctx);
+/* Handles one output line (or one piece of an over-long line). */
+void event_parser_line(EventParser *p, const char *raw, size_t raw_len);
+/* Finishes the last record; returns the number of records finished. */
+int32_t event_parser_finish(EventParser *p);
+
+/* Runs the event query for "System" or "Application" and delivers each finished record.
+ * Returns the records finished, or -1 when the name is refused or the command cannot start. */
+int32_t stream_event_log(const char *log_name, int32_t count, const char *query, EntrySink sink,
+			 void *ctx);
+
+/* viewer/mode_html.cpp */
+/* Writes the complete viewer page; embedded != 0 leaves out the back link. Returns 0. */
+int mode_html(int embedded);
+
+#endif

@@ -1,0 +1,121 @@
+/* The tail and search documents: one collector, the reader the id selects, then output. */
+#include "plugin_logs/plugin_logs.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+static const char *sev_name(int32_t sev)
+{
+	return sev == SEV_ERR ? "err" : sev == SEV_WARN ? "warn" : "info";
+}
+
+static void write_entry(const LogEntry *e)
+{
+	out_printf("{\"ts\":");
+	json_str(e->ts);
+	out_printf(",\"unit\":");
+	json_str(e->unit);
+	out_printf(",\"sev\":\"%s\",\"text\":", sev_name(e->sev));
+	json_str(e->text);
+	out_printf("}");
+}
+
+static void write_out_of_memory(void)
+{
+	json_header();
+	out_printf("{\"ok\":false,\"error\":\"out_of_memory\"}\n");
+}
+
+/* Runs the reader the identifier's prefix selects; a tail fills a ring, a search a hit list. */
+static int32_t run_reader(const LogSource *row, EntryCollector *col, int32_t event_count, const char *q,
+			  int is_search)
+{
+	if (strncmp(row->id, "event:", 6) == 0) {
+		SinkContext ctx = {col};
+		return stream_event_log(row->id + 6, event_count, q, is_search ? hits_sink : shell_sink, &ctx);
+	}
+	if (strncmp(row->id, "file:", 5) == 0) {
+		if (is_search)
+			return read_log_file(row->id + 5, q, NULL, col, SEARCH_HITS_MAX);
+		return read_log_file(row->id + 5, NULL, col, NULL, 0);
+	}
+	return -1;
+}
+
+void respond_tail(const LogSource *row, int32_t lines, const char *utc)
+{
+	EntryCollector ring = {NULL, lines, 0, 0};
+	ring.items = (LogEntry *)calloc((size_t)lines, sizeof(LogEntry));
+	if (ring.items == NULL) {
+		write_out_of_memory();
+		return;
+	}
+	/* Nothing is written before the reader returns, so a failure never leaves half a document. */
+	int32_t result = run_reader(row, &ring, lines, NULL, 0);
+	json_header();
+	if (result < 0) {
+		out_printf("{\"ok\":false,\"error\":\"unreadable_source\",\"message\":\"the source could not be "
+			   "read on this node\",\"src\":");
+		json_str(row->id);
+		out_printf("}\n");
+		free(ring.items);
+		return;
+	}
+	out_printf("{\"ok\":true,\"action\":\"tail\",\"plugin\":\"%s\",\"utc\":", PL_IDENT);
+	json_str(utc);
+	out_printf(",\"src\":");
+	json_str(row->id);
+	out_printf(",\"label\":");
+	json_str(row->label);
+	out_printf(",\"kind\":");
+	json_str(row->kind);
+	out_printf(",\"requested\":%d,\"count\":%d,\"entries\":[", lines, ring.count);
+	for (int32_t i = 0; i < ring.count; i++) {
+		if (i > 0)
+			out_printf(",");
+		write_entry(&ring.items[(ring.start + i) % ring.capacity]);
+	}
+	out_printf("]}\n");
+	free(ring.items);
+}
+
+void respond_search(const LogSource *row, const char *q, const char *utc)
+{
+	if (q[0] == '\0') {
+		json_header();
+		out_printf("{\"ok\":false,\"error\":\"missing_query\",\"message\":\"action=search needs q=<text>\"}\n");
+		return;
+	}
+	EntryCollector hits = {NULL, SEARCH_HITS_MAX, 0, 0};
+	hits.items = (LogEntry *)calloc(SEARCH_HITS_MAX, sizeof(LogEntry));
+	if (hits.items == NULL) {
+		write_out_of_memory();
+		return;
+	}
+	int32_t scanned = run_reader(row, &hits, EVENT_SEARCH_DEPTH, q, 1);
+	json_header();
+	if (scanned < 0) {
+		out_printf("{\"ok\":false,\"error\":\"unreadable_source\",\"src\":");
+		json_str(row->id);
+		out_printf("}\n");
+		free(hits.items);
+		return;
+	}
+	out_printf("{\"ok\":true,\"action\":\"search\",\"plugin\":\"%s\",\"utc\":", PL_IDENT);
+	json_str(utc);
+	out_printf(",\"src\":");
+	json_str(row->id);
+	out_printf(",\"label\":");
+	json_str(row->label);
+	out_printf(",\"q\":");
+	json_str(q);
+	out_printf(",\"scanned\":%d,\"count\":%d,\"max\":%d,\"truncated\":%s,\"hits\":[", scanned, hits.count,
+		   SEARCH_HITS_MAX, hits.count >= SEARCH_HITS_MAX ? "true" : "false");
+	for (int32_t i = 0; i < hits.count; i++) {
+		if (i > 0)
+			out_printf(",");
+		write_entry(&hits.items[i]);
+	}
+	out_printf("]}\n");
+	free(hits.items);
+}

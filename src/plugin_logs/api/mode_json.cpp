@@ -1,0 +1,114 @@
+/* The JSON API handler: parameters, line count, action dispatch, info and units. */
+#include "plugin_logs/plugin_logs.h"
+#include "platform.h"
+
+#include <string.h>
+
+enum {
+	ACTION_PARAM_SIZE = 32,
+	SRC_PARAM_SIZE = 600,
+	LINES_PARAM_SIZE = 16,
+	Q_PARAM_SIZE = 256,
+	UTC_TEXT_SIZE = 40
+};
+
+static const char SUPPORTED[] = "[\"sources\",\"tail\",\"search\",\"units\",\"info\"]";
+
+/* atoi's reading (white space, sign, digits to the first non-digit), saturating instead of
+ * overflowing, then clamped: 1..2000, 200 for nothing usable. */
+static int32_t line_count(const char *text)
+{
+	if (text[0] == '\0')
+		return LINES_DEFAULT;
+	const char *p = text;
+	while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+		p++;
+	int negative = 0;
+	if (*p == '+' || *p == '-')
+		negative = *p++ == '-';
+	int64_t value = 0;
+	for (; *p >= '0' && *p <= '9'; p++) {
+		if (value <= LINES_MAX)
+			value = value * 10 + (*p - '0');
+	}
+	if (negative || value <= 0)
+		return LINES_DEFAULT;
+	return value > LINES_MAX ? LINES_MAX : (int32_t)value;
+}
+
+static void write_unknown_action(const char *action)
+{
+	json_header();
+	out_printf("{\"ok\":false,\"error\":\"unknown_action\",\"supported\":%s,\"requested\":", SUPPORTED);
+	json_str(action);
+	out_printf("}\n");
+}
+
+static void write_info(const char *utc)
+{
+	json_header();
+	out_printf("{\"ok\":true,\"action\":\"info\",\"plugin\":\"%s\",\"version\":\"%s\",\"utc\":",
+		   PL_IDENT, PL_VERSION);
+	json_str(utc);
+	out_printf(",\"platform\":\"%s\"", plat_name());
+	out_printf(",\"limits\":{\"lines_max\":%d", LINES_MAX);
+	out_printf(",\"search_hits_max\":%d", SEARCH_HITS_MAX);
+	out_printf(",\"search_scan_max\":%d", SEARCH_SCAN_MAX);
+	out_printf("},\"supported\":%s,\"zero_network\":true,\"read_only\":true,\"node_auth\":%s}\n",
+		   SUPPORTED, node_auth_enabled() ? "true" : "false");
+}
+
+static void write_units(void)
+{
+	json_header();
+	out_printf("{\"ok\":true,\"action\":\"units\",\"available\":false,\"count\":%d,\"units\":[]}\n", 0);
+}
+
+int mode_json(const char *qs)
+{
+	char action[ACTION_PARAM_SIZE];
+	char src[SRC_PARAM_SIZE];
+	char lines_text[LINES_PARAM_SIZE];
+	char q[Q_PARAM_SIZE];
+	get_query_val(qs, "action", action, sizeof(action));
+	get_query_val(qs, "src", src, sizeof(src));
+	get_query_val(qs, "lines", lines_text, sizeof(lines_text));
+	get_query_val(qs, "q", q, sizeof(q));
+	int32_t lines = line_count(lines_text);
+
+	int is_tail = strcmp(action, "tail") == 0;
+	int is_search = strcmp(action, "search") == 0;
+	int is_sources = strcmp(action, "sources") == 0;
+	int is_units = strcmp(action, "units") == 0;
+	int is_info = strcmp(action, "info") == 0;
+	if (!(is_tail || is_search || is_sources || is_units || is_info)) {
+		write_unknown_action(action);
+		return 0;
+	}
+
+	char utc[UTC_TEXT_SIZE];
+	plat_utc_text(utc, sizeof(utc));
+	if (is_info) {
+		write_info(utc);
+		return 0;
+	}
+
+	SourceCatalogue cat;
+	build_catalogue(&cat);
+	if (is_sources) {
+		write_sources(&cat, utc);
+		return 0;
+	}
+	if (is_units) {
+		write_units();
+		return 0;
+	}
+	const LogSource *row = lookup_source(&cat, src);
+	if (row == NULL)
+		return 0;
+	if (is_tail)
+		respond_tail(row, lines, utc);
+	else
+		respond_search(row, q, utc);
+	return 0;
+}

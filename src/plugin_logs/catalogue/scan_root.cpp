@@ -1,0 +1,74 @@
+/* The bounded depth-first walk that finds ".log" files under one root. */
+#include "plugin_logs/plugin_logs.h"
+#include "platform.h"
+
+#include <string.h>
+
+static int is_log_name(const char *name)
+{
+	size_t n = strlen(name);
+	return n > 4 && memcmp(name + n - 4, ".log", 4) == 0;
+}
+
+/* The text after the last '/' or '\\' of path. */
+static const char *base_name(const char *path)
+{
+	const char *label = path;
+	for (const char *p = path; *p != '\0'; p++) {
+		if (*p == '/' || *p == '\\')
+			label = p + 1;
+	}
+	return label;
+}
+
+void scan_root(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *budget)
+{
+	size_t dir_len = strlen(dir);
+	/* The listing pattern "dir\*" must fit in 1024 bytes. */
+	if (*budget <= 0 || dir_len == 0 || dir_len + 3 > PATH_BUF - 1)
+		return;
+
+	PlatDir d;
+	PlatDirEntry ent;
+	if (!plat_dir_open(&d, dir))
+		return;
+	char path[PATH_BUF];
+	char id[SRC_ID_SIZE];
+	char sep = plat_sep();
+	while (plat_dir_next(&d, &ent)) {
+		if (strcmp(ent.name, ".") == 0 || strcmp(ent.name, "..") == 0)
+			continue;
+		/* Every entry met costs budget, whatever it is; the walk ends when it runs out. */
+		if (--*budget <= 0) {
+			cat->truncated = 1;
+			break;
+		}
+		size_t name_len = strlen(ent.name);
+		if (dir_len + name_len + 2 > PATH_BUF - 1)
+			continue;
+		fmt_into(path, sizeof(path), "%s%c%s", dir, sep, ent.name);
+		if (ent.is_dir) {
+			if (depth != 0)
+				scan_root(cat, path, depth - 1, budget);
+			continue;
+		}
+		if (!is_log_name(ent.name))
+			continue;
+		if (cat->count > CATALOGUE_ROWS - 1) {
+			cat->truncated = 1;
+			continue;
+		}
+		if (dir_len + 1 + name_len + 6 > SRC_ID_SIZE - 1)
+			continue;
+		int64_t size = ent.size;
+		if (!ent.has_size) {
+			PlatFileInfo info;
+			if (!plat_file_info(path, &info) || info.is_dir)
+				continue;
+			size = info.size;
+		}
+		fmt_into(id, sizeof(id), "file:%s", path);
+		add_src(cat, id, base_name(path), "file", size);
+	}
+	plat_dir_close(&d);
+}

@@ -1,0 +1,67 @@
+/* The operating-system services the program needs; one implementation file per platform. */
+#ifndef PLUGIN_LOGS_PLATFORM_H
+#define PLUGIN_LOGS_PLATFORM_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+/* Makes standard output carry bytes unchanged (no LF to CR LF translation). */
+void plat_stdout_binary(void);
+
+/* "windows" or "linux": the platform the info document reports. */
+const char *plat_name(void);
+
+/* The separator the walk uses to join paths: '\\' on Windows, '/' elsewhere. */
+char plat_sep(void);
+
+/* The redirection that discards a command's error output: "2>NUL" or "2>/dev/null". */
+const char *plat_null_redirect(void);
+
+/* Formats the current time as "%Y-%m-%dT%H:%M:%SZ" in UTC (local time if UTC fails).
+ * Leaves dst empty when neither conversion works. */
+void plat_utc_text(char *dst, size_t dst_size);
+
+enum { PLAT_NAME_SIZE = 260 };
+
+struct PlatDirEntry {
+	char name[PLAT_NAME_SIZE];
+	int is_dir;       /* a directory, or a link or junction to one */
+	int has_size;     /* size below was delivered by the enumeration itself */
+	int64_t size;
+};
+
+/* An open directory listing; fields are the platform's own. */
+struct PlatDir {
+	void *handle;
+	int pending;      /* Windows: the first entry is already in `first` */
+	PlatDirEntry first;
+};
+
+/* Opens the listing of dir. Returns 1, or 0 when it cannot be listed. */
+int plat_dir_open(PlatDir *d, const char *dir);
+/* Fetches the next entry ("." and ".." included). Returns 1, or 0 at the end. */
+int plat_dir_next(PlatDir *d, PlatDirEntry *out);
+void plat_dir_close(PlatDir *d);
+
+struct PlatFileInfo {
+	int is_dir;
+	int64_t size;
+};
+
+/* Queries path (links followed). Returns 1, or 0 when it cannot be queried. */
+int plat_file_info(const char *path, PlatFileInfo *out);
+
+/* Opens a log for binary reading without stopping its writer from appending, renaming or
+ * deleting it. Returns null on failure. */
+FILE *plat_log_open(const char *path);
+
+/* Positions f at an absolute 64-bit offset. Returns 0 on success. */
+int plat_seek(FILE *f, int64_t offset);
+
+/* Starts cmd through the command interpreter with a pipe on its standard output. */
+FILE *plat_pipe_open(const char *cmd);
+/* Waits for the command and closes the pipe. */
+void plat_pipe_close(FILE *p);
+
+#endif

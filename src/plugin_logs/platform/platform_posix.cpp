@@ -1,0 +1,110 @@
+/* POSIX implementation of the platform layer, for the Linux build. */
+#include "platform.h"
+
+#include <dirent.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+
+void plat_stdout_binary(void)
+{
+}
+
+const char *plat_name(void)
+{
+	return "linux";
+}
+
+char plat_sep(void)
+{
+	return '/';
+}
+
+const char *plat_null_redirect(void)
+{
+	return "2>/dev/null";
+}
+
+void plat_utc_text(char *dst, size_t dst_size)
+{
+	time_t now = time(NULL);
+	struct tm tmv;
+	dst[0] = '\0';
+	if (gmtime_r(&now, &tmv) == NULL && localtime_r(&now, &tmv) == NULL)
+		return;
+	if (strftime(dst, dst_size, "%Y-%m-%dT%H:%M:%SZ", &tmv) == 0)
+		dst[0] = '\0';
+}
+
+int plat_dir_open(PlatDir *d, const char *dir)
+{
+	DIR *h = opendir(dir);
+	memset(d, 0, sizeof(*d));
+	if (h == NULL)
+		return 0;
+	d->handle = h;
+	return 1;
+}
+
+int plat_dir_next(PlatDir *d, PlatDirEntry *out)
+{
+	DIR *h = (DIR *)d->handle;
+	struct dirent *de = readdir(h);
+	if (de == NULL)
+		return 0;
+	size_t n = strlen(de->d_name);
+	if (n >= sizeof(out->name))
+		n = sizeof(out->name) - 1;
+	memcpy(out->name, de->d_name, n);
+	out->name[n] = '\0';
+	out->has_size = 0;
+	out->size = 0;
+	if (de->d_type == DT_DIR) {
+		out->is_dir = 1;
+	} else if (de->d_type == DT_LNK || de->d_type == DT_UNKNOWN) {
+		/* A link to a directory counts as a directory, as a junction does on Windows. */
+		struct stat st;
+		out->is_dir = fstatat(dirfd(h), de->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+	} else {
+		out->is_dir = 0;
+	}
+	return 1;
+}
+
+void plat_dir_close(PlatDir *d)
+{
+	if (d->handle != NULL)
+		closedir((DIR *)d->handle);
+	d->handle = NULL;
+}
+
+int plat_file_info(const char *path, PlatFileInfo *out)
+{
+	struct stat st;
+	if (stat(path, &st) != 0)
+		return 0;
+	out->is_dir = S_ISDIR(st.st_mode) ? 1 : 0;
+	out->size = (int64_t)st.st_size;
+	return 1;
+}
+
+FILE *plat_log_open(const char *path)
+{
+	return fopen(path, "rb");
+}
+
+int plat_seek(FILE *f, int64_t offset)
+{
+	return fseeko(f, (off_t)offset, SEEK_SET);
+}
+
+FILE *plat_pipe_open(const char *cmd)
+{
+	return popen(cmd, "r");
+}
+
+void plat_pipe_close(FILE *p)
+{
+	pclose(p);
+}

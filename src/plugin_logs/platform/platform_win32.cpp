@@ -1,0 +1,136 @@
+/* Win32 implementation of the platform layer, for the Windows build. */
+#include "platform.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+#include <windows.h>
+
+void plat_stdout_binary(void)
+{
+	/* The runtime's text mode would turn every LF into CR LF on the way to the web server. */
+	_setmode(_fileno(stdout), _O_BINARY);
+}
+
+const char *plat_name(void)
+{
+	return "windows";
+}
+
+char plat_sep(void)
+{
+	return '\\';
+}
+
+const char *plat_null_redirect(void)
+{
+	return "2>NUL";
+}
+
+void plat_utc_text(char *dst, size_t dst_size)
+{
+	__time64_t now = _time64(NULL);
+	struct tm *tmv = _gmtime64(&now);
+	dst[0] = '\0';
+	if (tmv == NULL)
+		tmv = _localtime64(&now);
+	if (tmv == NULL)
+		return;
+	if (strftime(dst, dst_size, "%Y-%m-%dT%H:%M:%SZ", tmv) == 0)
+		dst[0] = '\0';
+}
+
+static void fill_entry(PlatDirEntry *out, const WIN32_FIND_DATAA *fd)
+{
+	size_t n = strlen(fd->cFileName);
+	if (n >= sizeof(out->name))
+		n = sizeof(out->name) - 1;
+	memcpy(out->name, fd->cFileName, n);
+	out->name[n] = '\0';
+	out->is_dir = (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+	out->has_size = 1;
+	out->size = (int64_t)(((uint64_t)fd->nFileSizeHigh << 32) | fd->nFileSizeLow);
+}
+
+int plat_dir_open(PlatDir *d, const char *dir)
+{
+	char pattern[1024];
+	WIN32_FIND_DATAA fd;
+	memset(d, 0, sizeof(*d));
+	int n = snprintf(pattern, sizeof(pattern), "%s\\*", dir);
+	if (n < 0 || (size_t)n >= sizeof(pattern))
+		return 0;
+	HANDLE h = FindFirstFileA(pattern, &fd);
+	if (h == INVALID_HANDLE_VALUE)
+		return 0;
+	d->handle = h;
+	d->pending = 1;
+	fill_entry(&d->first, &fd);
+	return 1;
+}
+
+int plat_dir_next(PlatDir *d, PlatDirEntry *out)
+{
+	WIN32_FIND_DATAA fd;
+	if (d->pending) {
+		d->pending = 0;
+		*out = d->first;
+		return 1;
+	}
+	if (!FindNextFileA((HANDLE)d->handle, &fd))
+		return 0;
+	fill_entry(out, &fd);
+	return 1;
+}
+
+void plat_dir_close(PlatDir *d)
+{
+	if (d->handle != NULL)
+		FindClose((HANDLE)d->handle);
+	d->handle = NULL;
+}
+
+int plat_file_info(const char *path, PlatFileInfo *out)
+{
+	WIN32_FILE_ATTRIBUTE_DATA fa;
+	if (!GetFileAttributesExA(path, GetFileExInfoStandard, &fa))
+		return 0;
+	out->is_dir = (fa.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+	out->size = (int64_t)(((uint64_t)fa.nFileSizeHigh << 32) | fa.nFileSizeLow);
+	return 1;
+}
+
+FILE *plat_log_open(const char *path)
+{
+	/* Share read, write and delete: a viewer must never make a log rotation fail. */
+	HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+			       NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+	if (h == INVALID_HANDLE_VALUE)
+		return NULL;
+	int fd = _open_osfhandle((intptr_t)h, _O_RDONLY | _O_BINARY);
+	if (fd < 0) {
+		CloseHandle(h);
+		return NULL;
+	}
+	FILE *f = _fdopen(fd, "rb");
+	if (f == NULL)
+		_close(fd);
+	return f;
+}
+
+int plat_seek(FILE *f, int64_t offset)
+{
+	return _fseeki64(f, offset, SEEK_SET);
+}
+
+FILE *plat_pipe_open(const char *cmd)
+{
+	return _popen(cmd, "r");
+}
+
+void plat_pipe_close(FILE *p)
+{
+	_pclose(p);
+}

@@ -1,0 +1,70 @@
+/* Byte-wise text routines shared by both readers: matching, trimming, severity. */
+#include "plugin_logs/plugin_logs.h"
+
+#include <string.h>
+
+/* ASCII-only folding: the process never changes locale, so no byte above 0x7F folds. */
+static unsigned char fold(unsigned char c)
+{
+	return (c >= 'A' && c <= 'Z') ? (unsigned char)(c + ('a' - 'A')) : c;
+}
+
+int ci_contains(const char *hay, const char *needle)
+{
+	if (hay == NULL || needle == NULL || needle[0] == '\0')
+		return 1;
+	const unsigned char *h = (const unsigned char *)hay;
+	const unsigned char *n = (const unsigned char *)needle;
+	unsigned char first = fold(n[0]);
+	for (; *h != '\0'; h++) {
+		if (fold(*h) != first)
+			continue;
+		size_t i = 1;
+		while (n[i] != '\0' && h[i] != '\0' && fold(h[i]) == fold(n[i]))
+			i++;
+		if (n[i] == '\0')
+			return 1;
+	}
+	return 0;
+}
+
+static int is_blank(unsigned char c)
+{
+	return c == '\t' || c == '\n' || c == '\r' || c == ' ';
+}
+
+void trim_into(char *dst, size_t dst_size, const char *src, size_t src_len)
+{
+	size_t a = 0;
+	size_t b = src_len;
+	while (a < b && is_blank((unsigned char)src[a]))
+		a++;
+	while (b > a && is_blank((unsigned char)src[b - 1]))
+		b--;
+	size_t m = b - a;
+	if (m > dst_size - 1)
+		m = dst_size - 1;
+	/* Three of the four callers trim a buffer into itself. */
+	memmove(dst, src + a, m);
+	dst[m] = '\0';
+}
+
+int32_t severity_of(const char *text)
+{
+	static const struct {
+		const char *word;
+		int32_t sev;
+	} keywords[] = {
+		{"panic", SEV_ERR},   {"fatal", SEV_ERR},   {"critical", SEV_ERR}, {"segfault", SEV_ERR},
+		{"traceback", SEV_ERR}, {"error", SEV_ERR}, {"err:", SEV_ERR},    {"failed", SEV_ERR},
+		{"failure", SEV_ERR}, {"denied", SEV_ERR},  {"warn", SEV_WARN},   {"deprecated", SEV_WARN},
+		{"timeout", SEV_WARN}, {"retry", SEV_WARN},
+	};
+	if (text == NULL || text[0] == '\0')
+		return SEV_INFO;
+	for (size_t i = 0; i < sizeof(keywords) / sizeof(keywords[0]); i++) {
+		if (ci_contains(text, keywords[i].word))
+			return keywords[i].sev;
+	}
+	return SEV_INFO;
+}

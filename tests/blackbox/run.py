@@ -1,0 +1,209 @@
+#!/usr/bin/env python3
+"""Black-box driver: runs the program as a CGI process and compares exact output bytes.
+
+The same case tables (cases_*.py) run against the Linux build and, under Wine, the Windows
+build. A case gives arguments, environment and the expected stdout bytes; the request time
+in "utc" is replaced by U before comparing.
+
+usage: run.py linux PROGRAM
+       run.py wine PROGRAM.exe LAUNCHER.exe
+"""
+import concurrent.futures
+import importlib.util
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Callable, Optional, Union
+
+HERE = Path(__file__).resolve().parent
+UTC_RE = re.compile(rb'"utc":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ"')
+
+JSON_HEADER = (b"Content-Type: application/json; charset=utf-8\r\n"
+               b"Cache-Control: no-store\r\n"
+               b"X-Content-Type-Options: nosniff\r\n\r\n")
+
+
+def json_str(value: Union[str, bytes]) -> bytes:
+    """The program's own JSON string writer, as a reference."""
+    if isinstance(value, str):
+        value = value.encode("utf-8", "surrogateescape")
+    out = bytearray(b'"')
+    short = {0x22: b'\\"', 0x5C: b'\\\\', 0x0A: b'\\n', 0x0D: b'\\r', 0x09: b'\\t'}
+    for c in value:
+        if c in short:
+            out += short[c]
+        elif c < 0x20:
+            out += b'\\u%04x' % c
+        else:
+            out.append(c)
+    out += b'"'
+    return bytes(out)
+
+
+def doc(body: Union[str, bytes]) -> bytes:
+    """A JSON response: the header block, the one-line body and a line feed."""
+    if isinstance(body, str):
+        body = body.encode("utf-8", "surrogateescape")
+    return JSON_HEADER + body + b"\n"
+
+
+@dataclass
+class Case:
+    name: str
+    expect: Union[bytes, Callable[[bytes], Optional[str]], None] = None
+    query: object = None             # QUERY_STRING: str/bytes, or None to leave it out
+    args: list = field(default_factory=list)
+    env: dict = field(default_factory=dict)   # further variables; value None removes one
+    local: Optional[str] = None      # LOCALAPPDATA as a Linux path (None: unset)
+    profile: Optional[str] = None    # USERPROFILE as a Linux path (None: unset)
+    local_raw: Optional[str] = None  # LOCALAPPDATA given literally (e.g. empty)
+    profile_raw: Optional[str] = None
+    setup: Optional[Callable[[], None]] = None  # runs just before the process starts
+    exit_code: int = 0
+    targets: tuple = ("linux", "wine")
+    timeout: float = 60
+
+
+class Target:
+    """How one build is run, and how it spells paths."""
+
+    def __init__(self, kind: str, program: str, launcher: Optional[str] = None):
+        self.kind = kind
+        self.program = os.path.abspath(program)
+        self.launcher = os.path.abspath(launcher) if launcher else None
+        self.sep = "\\" if kind == "wine" else "/"
+        self.platform = "windows" if kind == "wine" else "linux"
+
+    def path(self, linux_path: str) -> str:
+        """A Linux path as the program sees it (Z:\\... under Wine)."""
+        if self.kind == "wine":
+            return "Z:" + linux_path.replace("/", "\\")
+        return linux_path
+
+    def file_id(self, linux_path: str) -> str:
+        return "file:" + self.path(linux_path)
+
+    def root(self, local: str) -> str:
+        """The first root the catalogue walks for LOCALAPPDATA=local."""
+        return local + "/wendquil"
+
+    def run(self, case: Case) -> subprocess.CompletedProcess:
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin")}
+        if self.kind == "wine":
+            for k in ("HOME", "WINEPREFIX", "DISPLAY"):
+                if k in os.environ:
+                    env[k] = os.environ[k]
+            env["WINEDEBUG"] = "-all"
+        if case.query is not None:
+            q = case.query
+            env["QUERY_STRING"] = q.decode("latin-1") if isinstance(q, bytes) else q
+        for k, v in case.env.items():
+            if v is not None:
+                env[k] = v
+        local = self.path(case.local) if case.local is not None else case.local_raw
+        profile = self.path(case.profile) if case.profile is not None else case.profile_raw
+        if self.kind == "linux":
+            if local is not None:
+                env["LOCALAPPDATA"] = local
+            if profile is not None:
+                env["USERPROFILE"] = profile
+            cmd = [self.program] + case.args
+        else:
+            sets = ["LOCALAPPDATA=" + local if local is not None else "-LOCALAPPDATA",
+                    "USERPROFILE=" + profile if profile is not None else "-USERPROFILE"]
+            for k, v in case.env.items():
+                if v is None:
+                    sets.append("-" + k)
+            cmd = ["wine", self.launcher] + sets + ["--", self.path(self.program)] + case.args
+        tries = 2 if self.kind == "wine" else 1
+        for attempt in range(tries):
+            try:
+                return subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE, timeout=case.timeout)
+            except subprocess.TimeoutExpired:
+                # Wine now and then hangs while starting a process under parallel load; a
+                # second start tells that apart from a program that really hangs.
+                if attempt + 1 == tries:
+                    raise
+        raise AssertionError("unreachable")
+
+
+def load_cases(target: Target, tmp: Path) -> list:
+    cases = []
+    for path in sorted(HERE.glob("cases_*.py")):
+        spec = importlib.util.spec_from_file_location(path.stem, path)
+        mod = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(mod)
+        folder = tmp / path.stem
+        folder.mkdir()
+        for c in mod.cases(target, folder):
+            if target.kind in c.targets:
+                c.name = f"{path.stem[6:]}: {c.name}"
+                cases.append(c)
+    return cases
+
+
+def check(target: Target, case: Case) -> Optional[str]:
+    if case.setup is not None:
+        case.setup()
+    try:
+        res = target.run(case)
+    except subprocess.TimeoutExpired:
+        return "timed out"
+    out = UTC_RE.sub(b'"utc":"U"', res.stdout)
+    problems = []
+    if res.returncode != case.exit_code:
+        problems.append(f"exit status {res.returncode}, expected {case.exit_code}; stderr: "
+                        f"{res.stderr[-2000:]!r}")
+    if callable(case.expect):
+        msg = case.expect(out)
+        if msg:
+            problems.append(msg)
+    elif case.expect is not None and out != case.expect:
+        problems.append(describe_difference(case.expect, out))
+    return "\n".join(problems) or None
+
+
+def describe_difference(want: bytes, got: bytes) -> str:
+    i = 0
+    while i < min(len(want), len(got)) and want[i] == got[i]:
+        i += 1
+    lo = max(0, i - 80)
+    return (f"output differs at byte {i} (expected {len(want)} bytes, got {len(got)})\n"
+            f"  expected: {want[lo:i + 120]!r}\n  got:      {got[lo:i + 120]!r}")
+
+
+def main() -> int:
+    if len(sys.argv) < 3 or sys.argv[1] not in ("linux", "wine"):
+        print(__doc__)
+        return 2
+    target = Target(sys.argv[1], sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else None)
+    only = os.environ.get("BLACKBOX_ONLY", "")
+    tmp = Path(tempfile.mkdtemp(prefix="pl_blackbox_", dir="/tmp"))
+    try:
+        cases = [c for c in load_cases(target, tmp) if only in c.name]
+        # Cases with a setup step change shared fixtures at run time, so they run alone.
+        free = [c for c in cases if c.setup is None]
+        ordered = [c for c in cases if c.setup is not None]
+        failures = []
+        with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+            results = list(zip(free, pool.map(lambda c: check(target, c), free)))
+        results += [(c, check(target, c)) for c in ordered]
+        for case, problem in results:
+            if problem:
+                failures.append(case.name)
+                print(f"FAIL {case.name}\n  " + problem.replace("\n", "\n  "))
+        passed = len(results) - len(failures)
+        print(f"blackbox-{target.kind}: {passed} passed, {len(failures)} failed")
+        return 1 if failures else 0
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,87 @@
+// get_query_val and json_str, one row per edge case.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string>
+#include <string.h>
+#include <unistd.h>
+
+#include "plugin_logs/plugin_logs.h"
+
+namespace {
+
+struct QueryRow {
+	const char *qs;
+	const char *key;
+	size_t size;
+	int found;
+	const char *value;
+};
+
+const QueryRow kQueryRows[] = {
+	{"a=1&b=2", "b", 64, 1, "2"},
+	{"b=", "b", 64, 1, ""},
+	{"b", "b", 64, 0, ""},
+	{"b=1&b=2", "b", 64, 1, "1"},
+	{"&&b=2", "b", 64, 1, "2"},
+	{"b=1&", "b", 64, 1, "1"},
+	{"x=1&", "b", 64, 0, ""},
+	{"b&b=2", "b", 64, 1, "2"},
+	{"B=1", "b", 64, 0, ""},
+	{"%62=1", "b", 64, 0, ""},
+	{"bb=1", "b", 64, 0, ""},
+	{"q=a=b", "q", 64, 1, "a=b"},
+	{"b=a+b%2Bc", "b", 64, 1, "a b+c"},
+	{"b=%41%62", "b", 64, 1, "Ab"},
+	{"b=%4", "b", 64, 1, "%4"},
+	{"b=%zz", "b", 64, 1, "%zz"},
+	{"b=%%41", "b", 64, 1, "%A"},
+	{"b=a%00b", "b", 64, 1, "a"},
+	{"b=aaaaaaaaaaaaa%41", "b", 16, 1, "aaaaaaaaaaaaa%4"},
+	{"b=%41%41%41%41%41%41", "b", 16, 1, "AAAAA"},
+	{"b=xyz", "b", 1, 1, ""},
+	{"", "b", 64, 0, ""},
+	{nullptr, "b", 64, 0, ""},
+	{"b=1", "", 64, 0, ""},
+};
+
+TEST(GetQueryVal, Table)
+{
+	for (const QueryRow &row : kQueryRows) {
+		char buf[64];
+		memset(buf, 'Z', sizeof(buf));
+		int found = get_query_val(row.qs, row.key, buf, row.size);
+		EXPECT_EQ(found, row.found) << (row.qs ? row.qs : "(null)");
+		EXPECT_STREQ(buf, row.value) << (row.qs ? row.qs : "(null)");
+	}
+}
+
+std::string capture_json_str(const char *s)
+{
+	fflush(stdout);
+	FILE *tmp = tmpfile();
+	int saved = dup(fileno(stdout));
+	dup2(fileno(tmp), fileno(stdout));
+	json_str(s);
+	fflush(stdout);
+	dup2(saved, fileno(stdout));
+	close(saved);
+	std::string out;
+	rewind(tmp);
+	int c;
+	while ((c = fgetc(tmp)) != EOF)
+		out += (char)c;
+	fclose(tmp);
+	return out;
+}
+
+TEST(JsonStr, Escapes)
+{
+	EXPECT_EQ(capture_json_str(nullptr), "\"\"");
+	EXPECT_EQ(capture_json_str(""), "\"\"");
+	EXPECT_EQ(capture_json_str("a\tb\nc\"d\\e\r"), "\"a\\tb\\nc\\\"d\\\\e\\r\"");
+	EXPECT_EQ(capture_json_str("\x1f\x08\x0c"), "\"\\u001f\\u0008\\u000c\"");
+	EXPECT_EQ(capture_json_str("\x7f/\xc3\xa9\xff"), "\"\x7f/\xc3\xa9\xff\"");
+}
+
+}  // namespace
