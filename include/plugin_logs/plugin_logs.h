@@ -159,17 +159,20 @@ struct EventParser {
 	LogEntry record;    /* the record under construction */
 	int32_t level_sev;  /* severity named by its "Level:" line, or -1 */
 	int in_description; /* lines after "Description:" continue the text */
+	int line_open;      /* the last piece did not end in a line feed */
 	int32_t finished;
 };
 void event_parser_init(EventParser *p, const char *log_name, const char *query, EntrySink sink,
 		       void *ctx);
-/* Handles one output line (or one piece of an over-long line). */
+/* Handles one piece of output as the line reader returns it: a whole line with its line
+ * feed, or part of a longer one, which the next piece continues. */
 void event_parser_line(EventParser *p, const char *raw, size_t raw_len);
 /* Finishes the last record; returns the number of records finished. */
 int32_t event_parser_finish(EventParser *p);
 
-/* Runs the event query for "System" or "Application" and delivers each finished record.
- * Returns the records finished, or -1 when the name is refused or the command cannot start. */
+/* Runs the event query for count events of "System" or "Application" and delivers each
+ * finished record that passes query. Returns the records finished (at most count), or -1
+ * when the name is refused or the command cannot start. */
 int32_t stream_event_log(const char *log_name, int32_t count, const char *query, EntrySink sink,
 			 void *ctx);
 

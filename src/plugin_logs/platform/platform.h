@@ -59,7 +59,8 @@ FILE *plat_log_open(const char *path);
 /* Positions f at an absolute 64-bit offset. Returns 0 on success. */
 int plat_seek(FILE *f, int64_t offset);
 
-/* Starts cmd through the command interpreter with a pipe on its standard output. */
+/* Starts cmd through the command interpreter with a pipe on its standard output, which
+ * carries the bytes unchanged. Returns null when the command cannot be started. */
 FILE *plat_pipe_open(const char *cmd);
 /* Waits for the command and closes the pipe. */
 void plat_pipe_close(FILE *p);

@@ -127,7 +127,9 @@ int plat_seek(FILE *f, int64_t offset)
 
 FILE *plat_pipe_open(const char *cmd)
 {
-	return _popen(cmd, "r");
+	/* Binary: a text-mode pipe ends at the first Ctrl-Z byte, and an event message may hold
+	 * one; the CR of each CR LF is a blank byte that the reader trims anyway. */
+	return _popen(cmd, "rb");
 }
 
 void plat_pipe_close(FILE *p)

@@ -21,6 +21,7 @@ void event_parser_init(EventParser *p, const char *log_name, const char *query, 
 	p->sink = sink;
 	p->ctx = ctx;
 	p->finished = 0;
+	p->line_open = 0;
 	clear_record(p);
 }
 
@@ -43,11 +44,13 @@ static int32_t level_severity(const char *level)
 	return -1;
 }
 
-/* Appends a continuation line of the description, one space between the pieces. */
+/* Appends one more piece of the description, one space between the pieces. */
 static void append_text(LogEntry *r, const char *piece)
 {
 	size_t used = strlen(r->text);
 	size_t room = sizeof(r->text) - 1 - used;
+	if (piece[0] == '\0')
+		return;
 	if (used > 0 && room > 0) {
 		r->text[used++] = ' ';
 		room--;
@@ -59,17 +62,35 @@ static void append_text(LogEntry *r, const char *piece)
 	r->text[used + n] = '\0';
 }
 
+static int is_blank_line(const char *raw, size_t raw_len)
+{
+	for (size_t i = 0; i < raw_len; i++) {
+		char c = raw[i];
+		if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
+			return 0;
+	}
+	return 1;
+}
+
 void event_parser_line(EventParser *p, const char *raw, size_t raw_len)
 {
 	char line[TRIMMED_LINE_SIZE];
 	LogEntry *r = &p->record;
-	trim_into(line, sizeof(line), raw, raw_len);
-	if (line[0] == '\0') {
+	/* The rest of a line longer than the read buffer is dropped, as the trim drops all past
+	 * 1023 characters: read as lines of their own, its pieces could end a record early or
+	 * forge a field line from the middle of a message. */
+	int continued = p->line_open;
+	p->line_open = raw_len > 0 && raw[raw_len - 1] != '\n';
+	if (continued)
+		return;
+
+	if (is_blank_line(raw, raw_len)) {
 		if (r->text[0] != '\0')
 			finish_record(p);
 		clear_record(p);
 		return;
 	}
+	trim_into(line, sizeof(line), raw, raw_len);
 	/* The message usually stands on the lines after a bare "Description:". */
 	if (p->in_description) {
 		append_text(r, line);
@@ -81,10 +102,7 @@ void event_parser_line(EventParser *p, const char *raw, size_t raw_len)
 		trim_into(r->ts, sizeof(r->ts), line + 5, n < sizeof(r->ts) - 1 ? n : sizeof(r->ts) - 1);
 	} else if (strncmp(line, "Level:", 6) == 0) {
 		fmt_into(r->unit, sizeof(r->unit), "%s", p->log_name);
-		const char *level = line + 6;
-		while (*level == ' ')
-			level++;
-		p->level_sev = level_severity(level);
+		p->level_sev = level_severity(line + 6);
 	} else if (strncmp(line, "Description:", 12) == 0) {
 		trim_into(r->text, sizeof(r->text), line + 12, len - 12);
 		p->in_description = 1;
@@ -96,25 +114,45 @@ int32_t event_parser_finish(EventParser *p)
 	if (p->record.text[0] != '\0')
 		finish_record(p);
 	clear_record(p);
+	p->line_open = 0;
 	return p->finished;
+}
+
+/* Reads one line, or the first dst_size-1 bytes of a longer one, with its line feed.
+ * Returns the bytes stored (NUL bytes of the output included), or 0 at the end. */
+static size_t read_piece(FILE *f, char *dst, size_t dst_size)
+{
+	size_t n = 0;
+	int c;
+	while (n < dst_size - 1 && (c = getc(f)) != EOF) {
+		dst[n++] = (char)c;
+		if (c == '\n')
+			break;
+	}
+	dst[n] = '\0';
+	return n;
 }
 
 int32_t stream_event_log(const char *log_name, int32_t count, const char *query, EntrySink sink, void *ctx)
 {
-	/* Only the two fixed names ever reach the command line. */
-	if (strcmp(log_name, "System") != 0 && strcmp(log_name, "Application") != 0)
+	/* Only the two fixed names and a number ever reach the command interpreter. */
+	if (log_name == NULL || (strcmp(log_name, "System") != 0 && strcmp(log_name, "Application") != 0))
 		return -1;
 	char cmd[COMMAND_BUF_SIZE];
-	fmt_into(cmd, sizeof(cmd), "wevtutil qe %s /c:%d /rd:true /f:text %s", log_name, (int)count,
-		 plat_null_redirect());
+	if (!fmt_into(cmd, sizeof(cmd), "wevtutil qe %s /c:%d /rd:true /f:text %s", log_name, (int)count,
+		      plat_null_redirect()))
+		return -1;
 	FILE *pipe = plat_pipe_open(cmd);
 	if (pipe == NULL)
 		return -1;
 	EventParser parser;
 	event_parser_init(&parser, log_name, query, sink, ctx);
 	char raw[RAW_LINE_SIZE];
-	while (fgets(raw, sizeof(raw), pipe) != NULL)
-		event_parser_line(&parser, raw, strlen(raw));
+	size_t n;
+	/* The command is asked for `count` events and, newest first, a record past them could
+	 * only push the newest out of a tail ring; a producer that writes more is not read on. */
+	while ((count <= 0 || parser.finished < count) && (n = read_piece(pipe, raw, sizeof(raw))) > 0)
+		event_parser_line(&parser, raw, n);
 	int32_t finished = event_parser_finish(&parser);
 	plat_pipe_close(pipe);
 	return finished;
