@@ -64,6 +64,8 @@ class Case:
     local_raw: Optional[str] = None  # LOCALAPPDATA given literally (e.g. empty)
     profile_raw: Optional[str] = None
     setup: Optional[Callable[[], None]] = None  # runs just before the process starts
+    win_env: dict = field(default_factory=dict)  # wine only: set inside Windows by the launcher
+    stderr: Optional[bytes] = None   # exact standard error, when given
     exit_code: int = 0
     targets: tuple = ("linux", "wine")
     timeout: float = 60
@@ -119,6 +121,7 @@ class Target:
             for k, v in case.env.items():
                 if v is None:
                     sets.append("-" + k)
+            sets += [f"{k}={v}" for k, v in case.win_env.items()]
             cmd = ["wine", self.launcher] + sets + ["--", self.path(self.program)] + case.args
         tries = 2 if self.kind == "wine" else 1
         for attempt in range(tries):
@@ -166,6 +169,8 @@ def check(target: Target, case: Case) -> Optional[str]:
             problems.append(msg)
     elif case.expect is not None and out != case.expect:
         problems.append(describe_difference(case.expect, out))
+    if case.stderr is not None and res.stderr != case.stderr:
+        problems.append(f"standard error {res.stderr[:300]!r}, expected {case.stderr!r}")
     return "\n".join(problems) or None
 
 
