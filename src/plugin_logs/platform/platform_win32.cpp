@@ -49,9 +49,10 @@ static void fill_entry(PlatDirEntry *out, const WIN32_FIND_DATAA *fd)
 		n = sizeof(out->name) - 1;
 	memcpy(out->name, fd->cFileName, n);
 	out->name[n] = '\0';
+	/* Junctions and directory links carry the directory bit too. The size here is left
+	 * alone: NTFS updates it in the directory entry lazily, so a log being written would
+	 * show a stale size. */
 	out->is_dir = (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-	out->has_size = 1;
-	out->size = (int64_t)(((uint64_t)fd->nFileSizeHigh << 32) | fd->nFileSizeLow);
 }
 
 int plat_dir_open(PlatDir *d, const char *dir)
