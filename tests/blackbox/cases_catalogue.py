@@ -69,9 +69,10 @@ def parse_sources(out):
     return rows, truncated, None
 
 
-def listing(t, files=None, truncated=False, check=None):
+def listing(t, files=None, truncated=False, count=None, among=None, check=None):
     """Expects a sources document whose file rows are exactly `files` (Linux paths, or
-    (path, size) pairs) in any order, then runs check(rows) for what a set cannot say."""
+    (path, size) pairs) in any order; or, where the order decides which files fit, `count`
+    rows all taken from the identifiers `among`. check(rows) tests what a set cannot say."""
     want = None
     if files is not None:
         want = set()
@@ -92,6 +93,10 @@ def listing(t, files=None, truncated=False, check=None):
             missing = sorted(want - set(rows))[:5]
             extra = sorted(set(rows) - want)[:5]
             return f"rows differ: missing {missing}, unexpected {extra}"
+        if count is not None and len(rows) != count:
+            return f"{len(rows)} file rows, expected {count}"
+        if among is not None and not {r[0] for r in rows} <= among:
+            return f"rows not in the tree: {sorted({r[0] for r in rows} - among)[:3]}"
         return check(rows) if check else None
     return expect
 
@@ -136,6 +141,9 @@ def cases(t, tmp):
         Case("a root that is a file adds nothing", none_doc, query="action=sources",
              local=tmp + "/rootfile"),
         Case("sources ignores src", none_doc, query="action=sources&src=event:Nope"),
+        # A root that does not fit the path buffer would be cut into another folder's name.
+        Case("over-long root variables are not walked", none_doc, query="action=sources",
+             local_raw="/" + "L" * 1100, profile_raw="/" + "P" * 1100),
     ]
 
     # --- The name rule ----------------------------------------------------------------
@@ -144,8 +152,6 @@ def cases(t, tmp):
               mk(names + "/old.log/inner.log", 3)]
     for n in ("APP.LOG", "a.Log", "app.log.1", ".log", "log", "applog", "app.txt", "app.log.bak/q.txt"):
         mk(names + "/" + n)
-    with open(names + "/app.log", "wb") as f:
-        f.write(b"hello\n")
     out.append(Case("only names longer than 4 ending in .log, case-sensitive; folders entered",
                     listing(t, [(listed[0], 6), listed[1], listed[2], (listed[3], 3)]),
                     query="action=sources", local=tmp + "/names"))
@@ -190,25 +196,17 @@ def cases(t, tmp):
                         local=tmp + "/order", targets=("linux",)))
 
     # --- The table: 256 rows ------------------------------------------------------------
-    many(tmp + "/many/wendquil", [f"m{i:03d}.log" for i in range(300)])
+    many_ids = {t.file_id(p) for p in many(tmp + "/many/wendquil", [f"m{i:03d}.log" for i in range(300)])}
+    over_ids = {t.file_id(p) for p in many(tmp + "/over/wendquil", [f"o{i:03d}.log" for i in range(255)])}
     full = many(tmp + "/full/AppData/Local/wendquil", [f"f{i:03d}.log" for i in range(254)])
-    many(tmp + "/over/wendquil", [f"o{i:03d}.log" for i in range(255)])
     mk(tmp + "/one/AppData/Local/wendquil/one.log")
-    many_ids = {t.file_id(f"{tmp}/many/wendquil/m{i:03d}.log") for i in range(300)}
-
-    def within_many(rows):
-        stray = [r for r in rows if r[0] not in many_ids]
-        return f"rows not in the tree: {stray[:3]}" if stray else None
     full_local = tmp + "/full/AppData/Local"
     out += [
-        Case("300 files: 254 file rows and truncated",
-             listing(t, truncated=True, check=lambda rows: within_many(rows) or (
-                 None if len(rows) == 254 else f"{len(rows)} file rows")),
+        Case("300 files: 254 file rows and truncated", listing(t, truncated=True, count=254, among=many_ids),
              query="action=sources", local=tmp + "/many"),
         Case("exactly 254 files fill the table without truncated",
              listing(t, full), query="action=sources", local=full_local),
-        Case("255 files: truncated",
-             listing(t, truncated=True, check=lambda rows: None if len(rows) == 254 else f"{len(rows)} rows"),
+        Case("255 files: 254 file rows and truncated", listing(t, truncated=True, count=254, among=over_ids),
              query="action=sources", local=tmp + "/over"),
         Case("254 files under byte-identical roots: walked once, not truncated",
              listing(t, full), query="action=sources", local=full_local, profile=tmp + "/full"),
