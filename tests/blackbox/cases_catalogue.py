@@ -295,13 +295,18 @@ def cases(t, tmp):
     os.makedirs(links, exist_ok=True)
     mk(links + "/x.log")
     mk(tmp + "/links/elsewhere/r.log")
+    mk(tmp + "/links/elsewhere/target.txt", 6)
+    os.symlink(tmp + "/links/elsewhere/target.txt", links + "/flink.log")
     os.symlink(links, links + "/loop")
     os.symlink(tmp + "/links/elsewhere", links + "/linked")
     looped = [links + "/loop" * k + "/x.log" for k in range(5)]
     # The folder at the last level is met but not opened.
     via_link = [links + "/loop" * k + "/linked/r.log" for k in range(4)]
+    # A link to a file is listed with the size of the file it names.
+    file_links = [(links + "/loop" * k + "/flink.log", 6) for k in range(5)]
     out.append(Case("a link to a folder is walked; a loop stops at the depth",
-                    listing(t, looped + via_link), query="action=sources", local=tmp + "/links"))
+                    listing(t, looped + via_link + file_links), query="action=sources",
+                    local=tmp + "/links"))
 
     # --- The lookup -------------------------------------------------------------------
     out += lookup_cases(t, tmp)
