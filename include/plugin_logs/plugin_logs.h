@@ -114,12 +114,14 @@ void respond_search(const LogSource *row, const char *q, const char *utc);
 /* catalogue/catalogue.cpp */
 /* Appends one row unless the table is full (sets truncated) or the id is present. */
 void add_src(SourceCatalogue *cat, const char *id, const char *label, const char *kind, int64_t size);
-/* Clears cat and fills it: the two event logs, then the .log files under both roots. */
+/* Clears cat and fills it: the two event logs, then the .log files under both roots (the
+ * second is skipped when its text is byte-identical to the first). */
 void build_catalogue(SourceCatalogue *cat);
 
 /* catalogue/scan_root.cpp */
 /* Adds every qualifying .log file under dir, entering subdirectories while depth > 0 and
- * spending one unit of *budget per entry met. */
+ * spending one unit of *budget per entry met; sets truncated when a file finds the table
+ * full or the budget runs out. */
 void scan_root(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *budget);
 
 /* readers/text.cpp */

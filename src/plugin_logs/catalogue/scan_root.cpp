@@ -43,6 +43,8 @@ void scan_root(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *bu
 			cat->truncated = 1;
 			break;
 		}
+		/* A joined path that would not fit is skipped, never cut: cut, it would name
+		 * another file or folder. */
 		size_t name_len = strlen(ent.name);
 		if (dir_len + name_len + 2 > PATH_BUF - 1)
 			continue;
@@ -54,21 +56,22 @@ void scan_root(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *bu
 		}
 		if (!is_log_name(ent.name))
 			continue;
+		/* A full table does not stop the walk: every further candidate flags it again. */
 		if (cat->count > CATALOGUE_ROWS - 1) {
 			cat->truncated = 1;
 			continue;
 		}
+		/* "file:" and the path must fit the identifier whole: a cut path would name
+		 * another file. */
 		if (dir_len + 1 + name_len + 6 > SRC_ID_SIZE - 1)
 			continue;
-		int64_t size = ent.size;
-		if (!ent.has_size) {
-			PlatFileInfo info;
-			if (!plat_file_info(path, &info) || info.is_dir)
-				continue;
-			size = info.size;
-		}
+		/* Asked of the file itself, not taken from the listing: the entry may have gone,
+		 * and a listing's size can lag behind a log that is being written. */
+		PlatFileInfo info;
+		if (!plat_file_info(path, &info) || info.is_dir)
+			continue;
 		fmt_into(id, sizeof(id), "file:%s", path);
-		add_src(cat, id, base_name(path), "file", size);
+		add_src(cat, id, base_name(path), "file", info.size);
 	}
 	plat_dir_close(&d);
 }

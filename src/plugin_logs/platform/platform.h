@@ -27,8 +27,6 @@ enum { PLAT_NAME_SIZE = 260 };
 struct PlatDirEntry {
 	char name[PLAT_NAME_SIZE];
 	int is_dir;       /* a directory, or a link or junction to one */
-	int has_size;     /* size below was delivered by the enumeration itself */
-	int64_t size;
 };
 
 /* An open directory listing; fields are the platform's own. */
@@ -49,7 +47,9 @@ struct PlatFileInfo {
 	int64_t size;
 };
 
-/* Queries path (links followed). Returns 1, or 0 when it cannot be queried. */
+/* Queries path (links followed). Returns 1 for a directory or a regular file with its full
+ * 64-bit size, or 0 when it cannot be queried or is anything else (a FIFO or a device would
+ * block or never end a read). */
 int plat_file_info(const char *path, PlatFileInfo *out);
 
 /* Opens a log for binary reading without stopping its writer from appending, renaming or

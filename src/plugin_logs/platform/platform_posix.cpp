@@ -58,8 +58,6 @@ int plat_dir_next(PlatDir *d, PlatDirEntry *out)
 		n = sizeof(out->name) - 1;
 	memcpy(out->name, de->d_name, n);
 	out->name[n] = '\0';
-	out->has_size = 0;
-	out->size = 0;
 	if (de->d_type == DT_DIR) {
 		out->is_dir = 1;
 	} else if (de->d_type == DT_LNK || de->d_type == DT_UNKNOWN) {
@@ -82,7 +80,7 @@ void plat_dir_close(PlatDir *d)
 int plat_file_info(const char *path, PlatFileInfo *out)
 {
 	struct stat st;
-	if (stat(path, &st) != 0)
+	if (stat(path, &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)))
 		return 0;
 	out->is_dir = S_ISDIR(st.st_mode) ? 1 : 0;
 	out->size = (int64_t)st.st_size;

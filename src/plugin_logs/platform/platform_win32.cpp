@@ -49,9 +49,10 @@ static void fill_entry(PlatDirEntry *out, const WIN32_FIND_DATAA *fd)
 		n = sizeof(out->name) - 1;
 	memcpy(out->name, fd->cFileName, n);
 	out->name[n] = '\0';
+	/* Junctions and directory links carry the directory bit too. The size here is left
+	 * alone: NTFS updates it in the directory entry lazily, so a log being written would
+	 * show a stale size. */
 	out->is_dir = (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-	out->has_size = 1;
-	out->size = (int64_t)(((uint64_t)fd->nFileSizeHigh << 32) | fd->nFileSizeLow);
 }
 
 int plat_dir_open(PlatDir *d, const char *dir)
@@ -99,6 +100,21 @@ int plat_file_info(const char *path, PlatFileInfo *out)
 		return 0;
 	out->is_dir = (fa.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 	out->size = (int64_t)(((uint64_t)fa.nFileSizeHigh << 32) | fa.nFileSizeLow);
+	if (out->is_dir || (fa.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+		return 1;
+	/* The attribute query describes a file link itself (size 0), not the log it names;
+	 * opening it follows the link. */
+	HANDLE h = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+			       NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+	if (h == INVALID_HANDLE_VALUE)
+		return 0;
+	BY_HANDLE_FILE_INFORMATION bi;
+	BOOL ok = GetFileInformationByHandle(h, &bi);
+	CloseHandle(h);
+	if (!ok)
+		return 0;
+	out->is_dir = (bi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+	out->size = (int64_t)(((uint64_t)bi.nFileSizeHigh << 32) | bi.nFileSizeLow);
 	return 1;
 }
 
