@@ -1,6 +1,9 @@
 // read_log_file over real files: window, chunks, resynchronisation, limits and failures.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -273,6 +276,35 @@ TEST_F(LogFile, SeverityComesFromTheTextOnly)
 	ASSERT_EQ(read_log_file(path_.c_str(), nullptr, &ring, nullptr, 0), 2);
 	EXPECT_EQ(slots[0].sev, SEV_INFO);
 	EXPECT_EQ(slots[1].sev, SEV_ERR);
+}
+
+TEST_F(LogFile, AGrowingLogIsFollowedOnlySoFar)
+{
+	write("");
+	std::atomic<bool> stop(false);
+	const std::string line = std::string(63, 'w') + "\n";
+	std::string block;
+	for (int i = 0; i < 1024; i++)
+		block += line;
+	// Appends up to 64 MiB, far faster than lines are parsed, until the reader is done.
+	std::thread writer([&] {
+		FILE *f = fopen(path_.c_str(), "ab");
+		for (int i = 0; i < 1024 && !stop; i++) {
+			fwrite(block.data(), 1, block.size(), f);
+			fflush(f);
+		}
+		fclose(f);
+	});
+	struct stat st;
+	while (stat(path_.c_str(), &st) == 0 && st.st_size < 2 * kWindow)
+		std::this_thread::yield();
+	int32_t n;
+	tail(10, &n);
+	stop = true;
+	writer.join();
+	// The window and the allowance: 4 MiB each, at most one line per 64 bytes.
+	EXPECT_GE(n, (int32_t)(kWindow / 64));
+	EXPECT_LE(n, (int32_t)(2 * kWindow / 64) + 1);
 }
 
 } // namespace
