@@ -15,7 +15,9 @@ static void write_entry(const LogEntry *e)
 	json_str(e->ts);
 	out_printf(",\"unit\":");
 	json_str(e->unit);
-	out_printf(",\"sev\":\"%s\",\"text\":", sev_name(e->sev));
+	out_printf(",\"sev\":");
+	json_str(sev_name(e->sev));
+	out_printf(",\"text\":");
 	json_str(e->text);
 	out_printf("}");
 }

@@ -2,10 +2,12 @@
 #include "platform.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 void plat_stdout_binary(void)
 {
@@ -89,7 +91,22 @@ int plat_file_info(const char *path, PlatFileInfo *out)
 
 FILE *plat_log_open(const char *path)
 {
-	return fopen(path, "rb");
+	/* Non-blocking open and a regular-file test: a FIFO or device named like a log would
+	 * otherwise block the request on open or feed it bytes without end. */
+	int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+	if (fd < 0)
+		return NULL;
+	struct stat st;
+	int flags = fcntl(fd, F_GETFL);
+	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+	    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+		close(fd);
+		return NULL;
+	}
+	FILE *f = fdopen(fd, "rb");
+	if (f == NULL)
+		close(fd);
+	return f;
 }
 
 int plat_seek(FILE *f, int64_t offset)

@@ -125,6 +125,11 @@ FILE *plat_log_open(const char *path)
 			       NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
 	if (h == INVALID_HANDLE_VALUE)
 		return NULL;
+	/* Only disk files: a pipe or device named like a log could block or never end. */
+	if (GetFileType(h) != FILE_TYPE_DISK) {
+		CloseHandle(h);
+		return NULL;
+	}
 	int fd = _open_osfhandle((intptr_t)h, _O_RDONLY | _O_BINARY);
 	if (fd < 0) {
 		CloseHandle(h);

@@ -9,6 +9,33 @@ enum { LINE_BUF_SIZE = 2048 };
 
 static const int64_t TAIL_WINDOW = 4194304;
 
+/* A file that grows while it is read is followed this far past its window, so that a writer
+ * faster than the reader cannot keep a request running forever. */
+static const int64_t GROWTH_ALLOWANCE = 4194304;
+
+/* Reads one chunk into buf: at most size-1 bytes, ending after the first line feed, then a
+ * NUL. Returns the bytes taken from the file, NULs included; 0 at the end of the file or on a
+ * read error (a chunk cut short by an error is dropped). */
+static size_t read_chunk(FILE *f, char *buf, size_t size)
+{
+	size_t n = 0;
+	int c;
+	while (n < size - 1 && (c = getc(f)) != EOF) {
+		buf[n++] = (char)c;
+		if (c == '\n')
+			break;
+	}
+	if (ferror(f))
+		n = 0;
+	buf[n] = '\0';
+	return n;
+}
+
+static int passes(const LogEntry *e, const char *query)
+{
+	return ci_contains(e->text, query) || ci_contains(e->unit, query) || ci_contains(e->ts, query);
+}
+
 int32_t read_log_file(const char *path, const char *query, EntryCollector *ring,
 		      EntryCollector *hits, int32_t hit_capacity)
 {
@@ -26,11 +53,15 @@ int32_t read_log_file(const char *path, const char *query, EntryCollector *ring,
 	}
 	int cut = start > 0;
 	int filter = query != NULL && query[0] != '\0';
+	int64_t budget = (info.size - start) + GROWTH_ALLOWANCE;
 
 	char line[LINE_BUF_SIZE];
 	LogEntry entry;
 	int32_t handled = 0;
-	while (fgets(line, sizeof(line), f) != NULL) {
+	size_t got;
+	while (budget > 0 && (got = read_chunk(f, line, sizeof(line))) != 0) {
+		budget -= (int64_t)got;
+		/* Bytes after a NUL inside a chunk are not part of the line. */
 		size_t len = strlen(line);
 		/* The window began inside a line: drop chunks up to its first line end. */
 		if (cut && handled == 0 && len != 0 && line[len - 1] != '\n')
@@ -40,8 +71,7 @@ int32_t read_log_file(const char *path, const char *query, EntryCollector *ring,
 		parse_log_line(&entry, line, len);
 		entry.sev = severity_of(entry.text);
 		handled++;
-		if (filter && !ci_contains(entry.text, query) && !ci_contains(entry.unit, query) &&
-		    !ci_contains(entry.ts, query))
+		if (filter && !passes(&entry, query))
 			continue;
 		if (ring != NULL)
 			ring_push(ring, &entry);

@@ -1,0 +1,103 @@
+// respond_tail and respond_search for a log file that changes between listing and reading.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "plugin_logs/plugin_logs.h"
+
+namespace {
+
+const std::string kHeader = "Content-Type: application/json; charset=utf-8\r\n"
+			    "Cache-Control: no-store\r\n"
+			    "X-Content-Type-Options: nosniff\r\n\r\n";
+
+template <typename F> std::string capture(F run)
+{
+	fflush(stdout);
+	FILE *tmp = tmpfile();
+	int saved = dup(fileno(stdout));
+	dup2(fileno(tmp), fileno(stdout));
+	run();
+	fflush(stdout);
+	dup2(saved, fileno(stdout));
+	close(saved);
+	std::string out;
+	rewind(tmp);
+	int c;
+	while ((c = fgetc(tmp)) != EOF)
+		out += (char)c;
+	fclose(tmp);
+	return out;
+}
+
+class Entries : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		char tmpl[] = "/tmp/pl_entries_XXXXXX";
+		ASSERT_NE(mkdtemp(tmpl), nullptr);
+		dir_ = tmpl;
+		path_ = dir_ + "/app.log";
+		FILE *f = fopen(path_.c_str(), "wb");
+		ASSERT_NE(f, nullptr);
+		fputs("Jan 05 10:00:00 h app[1]: said \"hi\"\n", f);
+		fclose(f);
+		row_ = {};
+		snprintf(row_.id, sizeof(row_.id), "file:%s", path_.c_str());
+		snprintf(row_.label, sizeof(row_.label), "app.log");
+		snprintf(row_.kind, sizeof(row_.kind), "file");
+	}
+	void TearDown() override
+	{
+		std::string cmd = "rm -rf '" + dir_ + "'";
+		ASSERT_EQ(system(cmd.c_str()), 0);
+	}
+	std::string dir_;
+	std::string path_;
+	LogSource row_;
+};
+
+TEST_F(Entries, ListedFileReadsAsADocument)
+{
+	std::string id = "\"file:" + path_ + "\"";
+	std::string entry = "{\"ts\":\"Jan 05 10:00:00\",\"unit\":\"app[1]\",\"sev\":\"info\",\"text\":\"said \\\"hi\\\"\"}";
+	EXPECT_EQ(capture([&] { respond_tail(&row_, 3, "U"); }),
+		  kHeader + "{\"ok\":true,\"action\":\"tail\",\"plugin\":\"plugin_logs\",\"utc\":\"U\",\"src\":" + id +
+			  ",\"label\":\"app.log\",\"kind\":\"file\",\"requested\":3,\"count\":1,\"entries\":[" +
+			  entry + "]}\n");
+	EXPECT_EQ(capture([&] { respond_search(&row_, "HI", "U"); }),
+		  kHeader + "{\"ok\":true,\"action\":\"search\",\"plugin\":\"plugin_logs\",\"utc\":\"U\",\"src\":" +
+			  id + ",\"label\":\"app.log\",\"q\":\"HI\",\"scanned\":1,\"count\":1,\"max\":500," +
+			  "\"truncated\":false,\"hits\":[" + entry + "]}\n");
+}
+
+TEST_F(Entries, FileGoneAfterListingGivesUnreadableSource)
+{
+	std::string id = "\"file:" + path_ + "\"";
+	const std::string tail_doc = kHeader +
+				     "{\"ok\":false,\"error\":\"unreadable_source\",\"message\":\"the source could "
+				     "not be read on this node\",\"src\":" + id + "}\n";
+	const std::string search_doc = kHeader + "{\"ok\":false,\"error\":\"unreadable_source\",\"src\":" + id + "}\n";
+
+	ASSERT_EQ(unlink(path_.c_str()), 0);
+	EXPECT_EQ(capture([&] { respond_tail(&row_, 200, "U"); }), tail_doc);
+	EXPECT_EQ(capture([&] { respond_search(&row_, "x", "U"); }), search_doc);
+
+	// Replaced by a directory of the same name.
+	ASSERT_EQ(mkdir(path_.c_str(), 0755), 0);
+	EXPECT_EQ(capture([&] { respond_tail(&row_, 200, "U"); }), tail_doc);
+	EXPECT_EQ(capture([&] { respond_search(&row_, "x", "U"); }), search_doc);
+}
+
+TEST_F(Entries, EmptyQueryIsRefusedBeforeReading)
+{
+	ASSERT_EQ(unlink(path_.c_str()), 0);
+	EXPECT_EQ(capture([&] { respond_search(&row_, "", "U"); }),
+		  kHeader + "{\"ok\":false,\"error\":\"missing_query\",\"message\":\"action=search needs q=<text>\"}\n");
+}
+
+} // namespace

@@ -1,0 +1,310 @@
+// read_log_file over real files: window, chunks, resynchronisation, limits and failures.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "plugin_logs/plugin_logs.h"
+
+namespace {
+
+const int64_t kWindow = 4194304;
+
+class LogFile : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		char tmpl[] = "/tmp/pl_log_file_XXXXXX";
+		ASSERT_NE(mkdtemp(tmpl), nullptr);
+		dir_ = tmpl;
+		path_ = dir_ + "/a.log";
+	}
+	void TearDown() override
+	{
+		std::string cmd = "rm -rf '" + dir_ + "'";
+		ASSERT_EQ(system(cmd.c_str()), 0);
+	}
+	// Writes content, after `hole` bytes of sparse space when hole > 0.
+	void write(const std::string &content, int64_t hole = 0)
+	{
+		int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+		ASSERT_GE(fd, 0);
+		ASSERT_EQ(ftruncate(fd, (off_t)hole), 0);
+		ASSERT_EQ(lseek(fd, 0, SEEK_END), (off_t)hole);
+		ASSERT_EQ(::write(fd, content.data(), content.size()), (ssize_t)content.size());
+		close(fd);
+	}
+	// A tail of capacity entries; returns the texts oldest first.
+	std::vector<std::string> tail(int32_t capacity, int32_t *result)
+	{
+		std::vector<LogEntry> slots((size_t)capacity);
+		EntryCollector ring = {slots.data(), capacity, 0, 0};
+		*result = read_log_file(path_.c_str(), nullptr, &ring, nullptr, 0);
+		std::vector<std::string> out;
+		for (int32_t k = 0; k < ring.count; k++)
+			out.push_back(slots[(size_t)((ring.start + k) % capacity)].text);
+		return out;
+	}
+	// The first entries of the window, through a hit list without a query.
+	std::vector<std::string> head(int32_t *result)
+	{
+		return search(nullptr, result);
+	}
+	std::vector<std::string> search(const char *q, int32_t *result)
+	{
+		std::vector<LogEntry> slots(SEARCH_HITS_MAX);
+		EntryCollector hits = {slots.data(), SEARCH_HITS_MAX, 0, 0};
+		*result = read_log_file(path_.c_str(), q, nullptr, &hits, SEARCH_HITS_MAX);
+		std::vector<std::string> out;
+		for (int32_t k = 0; k < hits.count; k++)
+			out.push_back(slots[(size_t)k].text);
+		return out;
+	}
+	std::string dir_;
+	std::string path_;
+};
+
+std::string numbered_lines(int from, int to, const char *word = "line")
+{
+	std::string s;
+	for (int i = from; i <= to; i++)
+		s += std::string(word) + " " + std::to_string(i) + "\n";
+	return s;
+}
+
+// n bytes of 100-byte lines, the last one shorter; n >= 1.
+std::string filler(size_t n)
+{
+	std::string s;
+	s.reserve(n);
+	while (s.size() + 100 <= n)
+		s += std::string(99, 'f') + "\n";
+	if (s.size() < n)
+		s += std::string(n - s.size() - 1, 'g') + "\n";
+	return s;
+}
+
+TEST_F(LogFile, UnreadablePathsGiveMinusOneAndDeliverNothing)
+{
+	std::string fifo = dir_ + "/fifo.log";
+	std::string dev = dir_ + "/dev.log";
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+	ASSERT_EQ(symlink("/dev/zero", dev.c_str()), 0);
+	const std::string paths[] = {dir_ + "/missing.log", dir_, fifo, dev};
+	for (const std::string &p : paths) {
+		LogEntry slot = {};
+		EntryCollector ring = {&slot, 1, 0, 0};
+		EXPECT_EQ(read_log_file(p.c_str(), nullptr, &ring, nullptr, 0), -1) << p;
+		EXPECT_EQ(ring.count, 0);
+	}
+}
+
+TEST_F(LogFile, EmptyFileGivesZero)
+{
+	write("");
+	int32_t n;
+	EXPECT_TRUE(tail(5, &n).empty());
+	EXPECT_EQ(n, 0);
+}
+
+TEST_F(LogFile, TailKeepsTheNewestAndCountsEveryLine)
+{
+	int32_t n;
+	write(numbered_lines(1, 150));
+	std::vector<std::string> got = tail(200, &n);
+	EXPECT_EQ(n, 150);
+	ASSERT_EQ(got.size(), 150u);
+	EXPECT_EQ(got.front(), "line 1");
+	write(numbered_lines(1, 10000));
+	got = tail(200, &n);
+	EXPECT_EQ(n, 10000);
+	ASSERT_EQ(got.size(), 200u);
+	EXPECT_EQ(got.front(), "line 9801");
+	EXPECT_EQ(got.back(), "line 10000");
+}
+
+TEST_F(LogFile, LineEndingsAndEmptyLines)
+{
+	int32_t n;
+	write("a\r\n\r\n\nb\r\r\nlast without feed");
+	std::vector<std::string> want = {"a", "", "", "b", "last without feed"};
+	EXPECT_EQ(tail(10, &n), want);
+	EXPECT_EQ(n, 5);
+	// With a query, empty lines never match.
+	EXPECT_EQ(search("a", &n), (std::vector<std::string>{"a", "last without feed"}));
+	EXPECT_EQ(n, 5);
+}
+
+TEST_F(LogFile, LongLinesArriveInChunksOf2047)
+{
+	int32_t n;
+	std::string big = std::string(2047, 'a') + std::string(953, 'b');
+	write(big + "\nnext\n");
+	std::vector<std::string> got = tail(10, &n);
+	EXPECT_EQ(n, 3);
+	ASSERT_EQ(got.size(), 3u);
+	EXPECT_EQ(got[0], std::string(1023, 'a'));
+	EXPECT_EQ(got[1], std::string(953, 'b'));
+	EXPECT_EQ(got[2], "next");
+}
+
+TEST_F(LogFile, BytesAfterANulAreIgnored)
+{
+	int32_t n;
+	write(std::string("seen\0hidden\nnext\n", 17));
+	EXPECT_EQ(tail(10, &n), (std::vector<std::string>{"seen", "next"}));
+}
+
+TEST_F(LogFile, WindowBoundary)
+{
+	int32_t n;
+	// Exactly 4 MiB: read from the first byte.
+	std::string first = "first line\n";
+	std::string body = first + filler((size_t)kWindow - first.size());
+	ASSERT_EQ((int64_t)body.size(), kWindow);
+	write(body);
+	std::vector<std::string> got = head(&n);
+	ASSERT_FALSE(got.empty());
+	EXPECT_EQ(got.front(), "first line");
+	// One byte more: read from offset 1, the rest of the first line is the first entry.
+	write("0" + body);
+	got = head(&n);
+	ASSERT_FALSE(got.empty());
+	EXPECT_EQ(got.front(), "first line");
+	// Two bytes more at the end: the window starts inside the first line.
+	write(body + "z\n");
+	got = head(&n);
+	ASSERT_FALSE(got.empty());
+	EXPECT_EQ(got.front(), "rst line");
+}
+
+TEST_F(LogFile, CutWindowDropsLeadingChunksOfALongFirstLine)
+{
+	int32_t n;
+	// The window starts 5001 bytes before the first line end: two full chunks go and the
+	// third (906 bytes and the feed) is the first entry.
+	std::string cut_line = "P" + std::string(4094, 'a') + std::string(906, 'c') + "\n";
+	write(cut_line + filler((size_t)kWindow + 1 - cut_line.size()));
+	std::vector<std::string> got = head(&n);
+	ASSERT_FALSE(got.empty());
+	EXPECT_EQ(got[0], std::string(906, 'c'));
+	EXPECT_EQ(got[1], std::string(99, 'f'));
+}
+
+TEST_F(LogFile, CutWindowWithoutAnyLineFeedDeliversNothing)
+{
+	int32_t n;
+	write(std::string((size_t)kWindow + 10, 'z'));
+	EXPECT_TRUE(tail(10, &n).empty());
+	EXPECT_EQ(n, 0);
+}
+
+TEST_F(LogFile, SparseFilesUseTheLastWindowWhateverTheSize)
+{
+	// 3 GiB and 4 GiB + 1000: 32-bit arithmetic would read from the start (or offset 1000).
+	const int64_t sizes[] = {3LL << 30, (4LL << 30) + 1000};
+	for (int64_t size : sizes) {
+		std::string end = "\nJan 05 10:00:00 h app: tail end one\nJan 05 10:00:00 h app: tail end two\n";
+		write(end, size - (int64_t)end.size());
+		int32_t n;
+		std::vector<std::string> got = tail(2, &n);
+		EXPECT_EQ(got, (std::vector<std::string>{"tail end one", "tail end two"})) << size;
+		// The rest of the window is holes (NUL bytes): each chunk of them is an empty line.
+		EXPECT_EQ(n, 2049 + 2) << size;
+		got = search("end two", &n);
+		EXPECT_EQ(got, (std::vector<std::string>{"tail end two"})) << size;
+	}
+}
+
+TEST_F(LogFile, SearchScansAtMost8000LinesAndKeeps500Hits)
+{
+	int32_t n;
+	write(numbered_lines(1, 9000, "match"));
+	std::vector<std::string> got = search("MATCH", &n);
+	EXPECT_EQ(n, SEARCH_SCAN_MAX);
+	ASSERT_EQ(got.size(), 500u);
+	EXPECT_EQ(got.front(), "match 1");
+	EXPECT_EQ(got.back(), "match 500");
+	write(numbered_lines(1, 8499) + "needle\n" + numbered_lines(8501, 9000));
+	got = search("needle", &n);
+	EXPECT_EQ(n, SEARCH_SCAN_MAX);
+	EXPECT_TRUE(got.empty());
+}
+
+TEST_F(LogFile, FilterLooksAtTextUnitAndTsButNotTheHost)
+{
+	write("Jan 05 10:00:00 myhost sshd[1]: login ok\n"
+	      "2024-01-15T10:30:00.123Z started\n"
+	      "plain words\n");
+	int32_t n;
+	EXPECT_EQ(search("SSHD", &n), (std::vector<std::string>{"login ok"}));
+	EXPECT_EQ(n, 3);
+	EXPECT_EQ(search("2024-01-15", &n), (std::vector<std::string>{"started"}));
+	EXPECT_EQ(search("jan 05", &n), (std::vector<std::string>{"login ok"}));
+	EXPECT_TRUE(search("myhost", &n).empty());
+	EXPECT_EQ(search("words", &n), (std::vector<std::string>{"plain words"}));
+}
+
+TEST_F(LogFile, BothCollectorsReceiveEachPassingEntry)
+{
+	write(numbered_lines(1, 5));
+	LogEntry ring_slots[2] = {};
+	LogEntry hit_slots[3] = {};
+	EntryCollector ring = {ring_slots, 2, 0, 0};
+	EntryCollector hits = {hit_slots, 3, 0, 0};
+	EXPECT_EQ(read_log_file(path_.c_str(), "line", &ring, &hits, 3), 5);
+	EXPECT_EQ(ring.count, 2);
+	EXPECT_EQ(hits.count, 3);
+	EXPECT_STREQ(ring_slots[ring.start].text, "line 4");
+	EXPECT_STREQ(hit_slots[2].text, "line 3");
+}
+
+TEST_F(LogFile, SeverityComesFromTheTextOnly)
+{
+	write("Jan 05 10:00:00 error-host failed-unit: all fine\nplain error here\n");
+	LogEntry slots[2] = {};
+	EntryCollector ring = {slots, 2, 0, 0};
+	ASSERT_EQ(read_log_file(path_.c_str(), nullptr, &ring, nullptr, 0), 2);
+	EXPECT_EQ(slots[0].sev, SEV_INFO);
+	EXPECT_EQ(slots[1].sev, SEV_ERR);
+}
+
+TEST_F(LogFile, AGrowingLogIsFollowedOnlySoFar)
+{
+	write("");
+	std::atomic<bool> stop(false);
+	const std::string line = std::string(63, 'w') + "\n";
+	std::string block;
+	for (int i = 0; i < 1024; i++)
+		block += line;
+	// Appends up to 64 MiB, far faster than lines are parsed, until the reader is done.
+	std::thread writer([&] {
+		FILE *f = fopen(path_.c_str(), "ab");
+		for (int i = 0; i < 1024 && !stop; i++) {
+			fwrite(block.data(), 1, block.size(), f);
+			fflush(f);
+		}
+		fclose(f);
+	});
+	struct stat st;
+	while (stat(path_.c_str(), &st) == 0 && st.st_size < 2 * kWindow)
+		std::this_thread::yield();
+	int32_t n;
+	tail(10, &n);
+	stop = true;
+	writer.join();
+	// The window and the allowance: 4 MiB each, at most one line per 64 bytes.
+	EXPECT_GE(n, (int32_t)(kWindow / 64));
+	EXPECT_LE(n, (int32_t)(2 * kWindow / 64) + 1);
+}
+
+} // namespace
