@@ -48,6 +48,11 @@ def tail_ok(check=None):
     return expect
 
 
+def complete_doc(out):
+    """Any one complete document: ok, or an error the reader reports."""
+    return parse_doc(out)[1]
+
+
 def lacks_marker(marker: Path, want: bytes):
     def expect(out):
         if out != want:
@@ -143,7 +148,7 @@ def cases(t, tmp):
     hostile = tmp / "hostile"
     hroot = Path(t.root(str(hostile)))
     hroot.mkdir(parents=True)
-    (hroot / "nul.log").write_bytes(b"before\0after\n\0\0\0\nline three\n")
+    (hroot / "zeros.log").write_bytes(b"before\0after\n\0\0\0\nline three\n")
     (hroot / "utf8.log").write_bytes(b"bad \xff\xfe\xc0\x80 \xed\xa0\x80 end\ncut \xe2\x82\n")
     (hroot / "ansi.log").write_bytes(b"\x1b[31mred\x1b[0m \x1b]0;title\x07 \x08\x7f done\n")
     (hroot / "x.log").mkdir()
@@ -185,7 +190,7 @@ def cases(t, tmp):
         return pct(t.file_id(str(hroot / name)).encode())
 
     out += [
-        Case("NUL bytes in a log", tail_ok(), query="action=tail&src=" + fid("nul.log"), local=str(hostile)),
+        Case("NUL bytes in a log", tail_ok(), query="action=tail&src=" + fid("zeros.log"), local=str(hostile)),
         Case("invalid UTF-8 in a log", tail_ok(), query="action=tail&src=" + fid("utf8.log"),
              local=str(hostile)),
         Case("invalid UTF-8 searched", tail_ok(), query="action=search&q=%FF&src=" + fid("utf8.log"),
@@ -196,9 +201,19 @@ def cases(t, tmp):
              local=str(hostile), setup=make_big, timeout=120),
         Case("a folder named x.log is no source", refused(t.file_id(str(hroot / "x.log")).encode()),
              query="action=tail&src=" + fid("x.log"), local=str(hostile)),
-        Case("hostile tree lists its files", lists_files(["nul.log", "utf8.log", "ansi.log"], ["x.log"]),
+        Case("hostile tree lists its files", lists_files(["zeros.log", "utf8.log", "ansi.log"], ["x.log"]),
              query="action=sources", local=str(hostile)),
     ]
+
+    # Files named like Windows devices: opening one must not read a console or a port.
+    devices = tmp / "devices"
+    droot = Path(t.root(str(devices)))
+    droot.mkdir(parents=True)
+    for name in ("con", "aux", "nul", "com1", "lpt1", "prn", "conin$"):
+        (droot / f"{name}.log").write_bytes(b"2024-01-02T03:04:05Z device-named\n")
+        out.append(Case(f"a file named {name}.log answers without blocking", complete_doc,
+                        query="action=tail&src=" + pct(t.file_id(str(droot / f"{name}.log")).encode()),
+                        local=str(devices), timeout=20))
 
     # Link loops in the tree (Linux: Wine's view of links differs).
     loops = tmp / "loops"
