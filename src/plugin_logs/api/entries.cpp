@@ -15,7 +15,8 @@ static void write_entry(const LogEntry *e)
 	json_str(e->ts);
 	out_printf(",\"unit\":");
 	json_str(e->unit);
-	out_printf(",\"sev\":\"%s\",\"text\":", sev_name(e->sev));
+	int32_t sev = e->sev == SEV_UNCLASSIFIED ? severity_of(e->text) : e->sev;
+	out_printf(",\"sev\":\"%s\",\"text\":", sev_name(sev));
 	json_str(e->text);
 	out_printf("}");
 }

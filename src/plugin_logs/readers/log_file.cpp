@@ -38,7 +38,8 @@ int32_t read_log_file(const char *path, const char *query, EntryCollector *ring,
 		if (hits != NULL && handled >= SEARCH_SCAN_MAX)
 			break;
 		parse_log_line(&entry, line, len);
-		entry.sev = severity_of(entry.text);
+		/* Classified when printed: the severity never decides what is kept. */
+		entry.sev = SEV_UNCLASSIFIED;
 		handled++;
 		if (filter && !ci_contains(entry.text, query) && !ci_contains(entry.unit, query) &&
 		    !ci_contains(entry.ts, query))
