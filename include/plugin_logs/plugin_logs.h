@@ -131,6 +131,8 @@ int ci_contains(const char *hay, const char *needle);
 void trim_into(char *dst, size_t dst_size, const char *src, size_t src_len);
 /* Keyword classification of a message text: SEV_ERR, SEV_WARN or SEV_INFO. */
 int32_t severity_of(const char *text);
+/* LogEntry.sev of a file line not yet classified; the printer classifies it. */
+enum { SEV_UNCLASSIFIED = -1 };
 
 /* readers/collector.cpp */
 /* Ring discipline: keeps the newest capacity entries. */

@@ -15,8 +15,9 @@ static void write_entry(const LogEntry *e)
 	json_str(e->ts);
 	out_printf(",\"unit\":");
 	json_str(e->unit);
+	int32_t sev = e->sev == SEV_UNCLASSIFIED ? severity_of(e->text) : e->sev;
 	out_printf(",\"sev\":");
-	json_str(sev_name(e->sev));
+	json_str(sev_name(sev));
 	out_printf(",\"text\":");
 	json_str(e->text);
 	out_printf("}");

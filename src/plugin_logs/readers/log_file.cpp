@@ -69,7 +69,8 @@ int32_t read_log_file(const char *path, const char *query, EntryCollector *ring,
 		if (hits != NULL && handled >= SEARCH_SCAN_MAX)
 			break;
 		parse_log_line(&entry, line, len);
-		entry.sev = severity_of(entry.text);
+		/* Classified when printed: the severity never decides what is kept. */
+		entry.sev = SEV_UNCLASSIFIED;
 		handled++;
 		if (filter && !passes(&entry, query))
 			continue;
