@@ -274,8 +274,10 @@ TEST_F(LogFile, SeverityComesFromTheTextOnly)
 	LogEntry slots[2] = {};
 	EntryCollector ring = {slots, 2, 0, 0};
 	ASSERT_EQ(read_log_file(path_.c_str(), nullptr, &ring, nullptr, 0), 2);
-	EXPECT_EQ(slots[0].sev, SEV_INFO);
-	EXPECT_EQ(slots[1].sev, SEV_ERR);
+	// Classification waits until an entry is printed, and then reads the text alone.
+	EXPECT_EQ(slots[0].sev, SEV_UNCLASSIFIED);
+	EXPECT_EQ(severity_of(slots[0].text), SEV_INFO);
+	EXPECT_EQ(severity_of(slots[1].text), SEV_ERR);
 }
 
 TEST_F(LogFile, AGrowingLogIsFollowedOnlySoFar)
