@@ -25,9 +25,9 @@ ensure_wine() {
 
 # Linux (developer), Linux with AddressSanitizer and UBSan, and Windows cross builds.
 build_all() {
-  cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+  cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPL_TESTS=ON >/dev/null &&
   cmake --build build/linux -j2 &&
-  cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DPL_SANITIZE=address,undefined >/dev/null &&
+  cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DPL_SANITIZE=address,undefined -DPL_TESTS=ON >/dev/null &&
   cmake --build build/asan -j2 &&
   cmake -S . -B build/win -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null &&

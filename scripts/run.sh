@@ -20,12 +20,12 @@ done
 
 . scripts/lib.sh
 ensure_packages cmake g++ make lighttpd
-cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/linux -j2 --target plugin_logs >/dev/null
+cmake -S . -B build/serve -DCMAKE_BUILD_TYPE=Release -DPL_TESTS=OFF >/dev/null
+cmake --build build/serve -j2 --target plugin_logs >/dev/null
 
 conf_dir=$root/build/run
 mkdir -p "$conf_dir"
-bash scripts/lighttpd_conf.sh "$conf_dir" "$port" "$root/build/linux/plugin_logs" \
+bash scripts/lighttpd_conf.sh "$conf_dir" "$port" "$root/build/serve/plugin_logs" \
   "$data" "$password" > "$conf_dir/lighttpd.conf"
 lighttpd -tt -f "$conf_dir/lighttpd.conf" >/dev/null
 echo "plugin_logs viewer: http://127.0.0.1:$port/plugin_logs  (data: $data/wendquil; Ctrl-C stops)"
