@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "capture_stdout.h"
 #include "plugin_logs/plugin_logs.h"
 
 namespace {
@@ -14,25 +15,6 @@ namespace {
 const std::string kHeader = "Content-Type: application/json; charset=utf-8\r\n"
 			    "Cache-Control: no-store\r\n"
 			    "X-Content-Type-Options: nosniff\r\n\r\n";
-
-template <typename F> std::string capture(F run)
-{
-	fflush(stdout);
-	FILE *tmp = tmpfile();
-	int saved = dup(fileno(stdout));
-	dup2(fileno(tmp), fileno(stdout));
-	run();
-	fflush(stdout);
-	dup2(saved, fileno(stdout));
-	close(saved);
-	std::string out;
-	rewind(tmp);
-	int c;
-	while ((c = fgetc(tmp)) != EOF)
-		out += (char)c;
-	fclose(tmp);
-	return out;
-}
 
 class Entries : public ::testing::Test {
 protected:
@@ -65,11 +47,11 @@ TEST_F(Entries, ListedFileReadsAsADocument)
 {
 	std::string id = "\"file:" + path_ + "\"";
 	std::string entry = "{\"ts\":\"Jan 05 10:00:00\",\"unit\":\"app[1]\",\"sev\":\"info\",\"text\":\"said \\\"hi\\\"\"}";
-	EXPECT_EQ(capture([&] { respond_tail(&row_, 3, "U"); }),
+	EXPECT_EQ(capture_stdout([&] { respond_tail(&row_, 3, "U"); }),
 		  kHeader + "{\"ok\":true,\"action\":\"tail\",\"plugin\":\"plugin_logs\",\"utc\":\"U\",\"src\":" + id +
 			  ",\"label\":\"app.log\",\"kind\":\"file\",\"requested\":3,\"count\":1,\"entries\":[" +
 			  entry + "]}\n");
-	EXPECT_EQ(capture([&] { respond_search(&row_, "HI", "U"); }),
+	EXPECT_EQ(capture_stdout([&] { respond_search(&row_, "HI", "U"); }),
 		  kHeader + "{\"ok\":true,\"action\":\"search\",\"plugin\":\"plugin_logs\",\"utc\":\"U\",\"src\":" +
 			  id + ",\"label\":\"app.log\",\"q\":\"HI\",\"scanned\":1,\"count\":1,\"max\":500," +
 			  "\"truncated\":false,\"hits\":[" + entry + "]}\n");
@@ -84,19 +66,19 @@ TEST_F(Entries, FileGoneAfterListingGivesUnreadableSource)
 	const std::string search_doc = kHeader + "{\"ok\":false,\"error\":\"unreadable_source\",\"src\":" + id + "}\n";
 
 	ASSERT_EQ(unlink(path_.c_str()), 0);
-	EXPECT_EQ(capture([&] { respond_tail(&row_, 200, "U"); }), tail_doc);
-	EXPECT_EQ(capture([&] { respond_search(&row_, "x", "U"); }), search_doc);
+	EXPECT_EQ(capture_stdout([&] { respond_tail(&row_, 200, "U"); }), tail_doc);
+	EXPECT_EQ(capture_stdout([&] { respond_search(&row_, "x", "U"); }), search_doc);
 
 	// Replaced by a directory of the same name.
 	ASSERT_EQ(mkdir(path_.c_str(), 0755), 0);
-	EXPECT_EQ(capture([&] { respond_tail(&row_, 200, "U"); }), tail_doc);
-	EXPECT_EQ(capture([&] { respond_search(&row_, "x", "U"); }), search_doc);
+	EXPECT_EQ(capture_stdout([&] { respond_tail(&row_, 200, "U"); }), tail_doc);
+	EXPECT_EQ(capture_stdout([&] { respond_search(&row_, "x", "U"); }), search_doc);
 }
 
 TEST_F(Entries, EmptyQueryIsRefusedBeforeReading)
 {
 	ASSERT_EQ(unlink(path_.c_str()), 0);
-	EXPECT_EQ(capture([&] { respond_search(&row_, "", "U"); }),
+	EXPECT_EQ(capture_stdout([&] { respond_search(&row_, "", "U"); }),
 		  kHeader + "{\"ok\":false,\"error\":\"missing_query\",\"message\":\"action=search needs q=<text>\"}\n");
 }
 

@@ -6,6 +6,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "capture_stdout.h"
 #include "plugin_logs/plugin_logs.h"
 
 namespace {
@@ -58,21 +59,7 @@ TEST(GetQueryVal, Table)
 
 std::string capture_json_str(const char *s)
 {
-	fflush(stdout);
-	FILE *tmp = tmpfile();
-	int saved = dup(fileno(stdout));
-	dup2(fileno(tmp), fileno(stdout));
-	json_str(s);
-	fflush(stdout);
-	dup2(saved, fileno(stdout));
-	close(saved);
-	std::string out;
-	rewind(tmp);
-	int c;
-	while ((c = fgetc(tmp)) != EOF)
-		out += (char)c;
-	fclose(tmp);
-	return out;
+	return capture_stdout([&] { json_str(s); });
 }
 
 TEST(JsonStr, Escapes)
