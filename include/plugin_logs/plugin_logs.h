@@ -115,14 +115,19 @@ void respond_search(const LogSource *row, const char *q, const char *utc);
 /* Appends one row unless the table is full (sets truncated) or the id is present. */
 void add_src(SourceCatalogue *cat, const char *id, const char *label, const char *kind, int64_t size);
 /* Clears cat and fills it: the two event logs, then the .log files under both roots (the
- * second is skipped when its text is byte-identical to the first). */
-void build_catalogue(SourceCatalogue *cat);
+ * second is skipped when its text is byte-identical to the first). With want non-null the
+ * build stops once the row whose id is want has been added (a tail or search needs only
+ * that row); null builds the whole table. */
+void build_catalogue(SourceCatalogue *cat, const char *want);
 
 /* catalogue/scan_root.cpp */
 /* Adds every qualifying .log file under dir, entering subdirectories while depth > 0 and
  * spending one unit of *budget per entry met; sets truncated when a file finds the table
  * full or the budget runs out. */
 void scan_root(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *budget);
+/* scan_root that, with want non-null, sets *budget to 0 and stops every level once it has
+ * added the row whose id is want (truncated is not set for that stop). */
+void scan_root_until(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *budget, const char *want);
 
 /* readers/text.cpp */
 /* 1 when needle occurs in hay under ASCII case folding, or when either is absent/empty needle. */

@@ -499,7 +499,7 @@ TEST(BuildCatalogue, EventRowsFirstAndSecondRootSkippedWhenIdentical)
 			unsetenv("USERPROFILE");
 		auto cat = empty_catalogue();
 		memset(cat.get(), 0x5A, sizeof(*cat));  // the build clears it first
-		build_catalogue(cat.get());
+		build_catalogue(cat.get(), nullptr);
 		std::string where = std::string(row.local ? row.local : "-") + " " + (row.profile ? row.profile : "-");
 		EXPECT_EQ(cat->count, row.count) << where;
 		EXPECT_EQ(cat->truncated, row.truncated) << where;
@@ -516,6 +516,38 @@ TEST(BuildCatalogue, EventRowsFirstAndSecondRootSkippedWhenIdentical)
 	}
 	unsetenv("LOCALAPPDATA");
 	unsetenv("USERPROFILE");
+}
+
+// A tail or search needs one row: the build stops once that row is added, at any level of
+// the walk, and the rows before it are those of the full build.
+TEST(BuildCatalogue, StopsOnceTheWantedRowIsAdded)
+{
+	TempTree tree;
+	const char *files[] = {"a.log", "one/b.log", "one/two/c.log", "one/two/d.log", "three/e.log", "f.log"};
+	for (const char *f : files)
+		tree.file(std::string("wendquil/") + f);
+	tree.file("wendquil/one/skip.txt");
+	setenv("LOCALAPPDATA", tree.root().c_str(), 1);
+	unsetenv("USERPROFILE");
+	auto full = empty_catalogue();
+	build_catalogue(full.get(), nullptr);
+	ASSERT_EQ(full->count, 2 + 6);
+	for (int32_t i = 0; i < full->count; i++) {
+		const char *want = full->sources[i].id;
+		auto cat = empty_catalogue();
+		build_catalogue(cat.get(), want);
+		// Both event rows come first whatever is wanted.
+		EXPECT_EQ(cat->count, i < 2 ? 2 : i + 1) << want;
+		EXPECT_EQ(cat->truncated, 0) << want;
+		ASSERT_NE(lookup_source(cat.get(), want), nullptr) << want;
+		for (int32_t k = 0; k < cat->count; k++)
+			EXPECT_STREQ(cat->sources[k].id, full->sources[k].id) << want;
+	}
+	// An id the walk never meets leaves the full table.
+	auto cat = empty_catalogue();
+	build_catalogue(cat.get(), "file:/nowhere/x.log");
+	EXPECT_EQ(ids_of(cat.get()), ids_of(full.get()));
+	unsetenv("LOCALAPPDATA");
 }
 
 }  // namespace

@@ -94,7 +94,8 @@ int mode_json(const char *qs)
 	}
 
 	SourceCatalogue cat;
-	build_catalogue(&cat);
+	/* A tail or search prints only its own row's fields, so the walk may stop at it. */
+	build_catalogue(&cat, is_sources || is_units ? NULL : src);
 	if (is_sources) {
 		write_sources(&cat, utc);
 		return 0;

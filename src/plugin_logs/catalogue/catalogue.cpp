@@ -25,7 +25,7 @@ void add_src(SourceCatalogue *cat, const char *id, const char *label, const char
 	cat->count++;
 }
 
-void build_catalogue(SourceCatalogue *cat)
+void build_catalogue(SourceCatalogue *cat, const char *want)
 {
 	char first_root[PATH_BUF];
 	char second_root[PATH_BUF];
@@ -36,11 +36,13 @@ void build_catalogue(SourceCatalogue *cat)
 	memset(cat, 0, sizeof(*cat));
 	add_src(cat, "event:System", "Windows System log", "event", 0);
 	add_src(cat, "event:Application", "Windows Application log", "event", 0);
+	if (want != NULL && (strcmp(want, "event:System") == 0 || strcmp(want, "event:Application") == 0))
+		return;
 
 	first_root[0] = '\0';
 	if (local != NULL && local[0] != '\0') {
 		if (fmt_into(first_root, sizeof(first_root), "%s%cwendquil", local, sep))
-			scan_root(cat, first_root, WALK_DEPTH, &budget);
+			scan_root_until(cat, first_root, WALK_DEPTH, &budget, want);
 		else
 			first_root[0] = '\0';
 	}
@@ -50,6 +52,6 @@ void build_catalogue(SourceCatalogue *cat)
 		/* The usual installation names one folder twice; a second walk could only offer
 		 * duplicates, spend the budget again and flag a full table falsely. */
 		if (strcmp(first_root, second_root) != 0)
-			scan_root(cat, second_root, WALK_DEPTH, &budget);
+			scan_root_until(cat, second_root, WALK_DEPTH, &budget, want);
 	}
 }

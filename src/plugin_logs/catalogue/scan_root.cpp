@@ -23,6 +23,11 @@ static const char *base_name(const char *path)
 
 void scan_root(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *budget)
 {
+	scan_root_until(cat, dir, depth, budget, NULL);
+}
+
+void scan_root_until(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *budget, const char *want)
+{
 	size_t dir_len = strlen(dir);
 	/* The listing pattern "dir\*" must fit in 1024 bytes. */
 	if (*budget <= 0 || dir_len == 0 || dir_len + 3 > PATH_BUF - 1)
@@ -51,7 +56,11 @@ void scan_root(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *bu
 		fmt_into(path, sizeof(path), "%s%c%s", dir, sep, ent.name);
 		if (ent.is_dir) {
 			if (depth != 0)
-				scan_root(cat, path, depth - 1, budget);
+				scan_root_until(cat, path, depth - 1, budget, want);
+			/* Spent below, or the wanted row found there: either way this level ends too,
+			 * as its next entry would end it. */
+			if (*budget <= 0)
+				break;
 			continue;
 		}
 		if (!is_log_name(ent.name))
@@ -71,7 +80,14 @@ void scan_root(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *bu
 		if (!plat_file_info(path, &info) || info.is_dir)
 			continue;
 		fmt_into(id, sizeof(id), "file:%s", path);
+		int32_t before = cat->count;
 		add_src(cat, id, base_name(path), "file", info.size);
+		/* The rest of the walk cannot change that row: stop every level, and leave
+		 * truncated alone, since nothing was left out for want of room. */
+		if (want != NULL && cat->count > before && strcmp(id, want) == 0) {
+			*budget = 0;
+			break;
+		}
 	}
 	plat_dir_close(&d);
 }
