@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #define PL_IDENT "plugin_logs"
 #define PL_VERSION "1.0.0"
@@ -157,6 +158,22 @@ void parse_log_line(LogEntry *e, const char *line, size_t len);
  * the file is missing, a directory, or cannot be opened or positioned. */
 int32_t read_log_file(const char *path, const char *query, EntryCollector *ring,
 		      EntryCollector *hits, int32_t hit_capacity);
+/* Where the window of a log of this size starts: at most 4 MiB before its end. */
+int64_t log_window_start(int64_t size);
+/* Reads f, positioned at offset from of a file that measured size bytes, chunk by chunk
+ * (2047 bytes at most, ending after a line feed) into the collectors; cut drops the chunks of
+ * the line the window began in. Returns the lines handled. */
+int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query,
+		       EntryCollector *ring, EntryCollector *hits, int32_t hit_capacity);
+/* Reads chunks from offset `from` (f positioned there) the way a cut window is resynchronised
+ * and returns the offset just after the first chunk that would be handled, or -1 when none
+ * ends at or before limit. */
+int64_t read_chunk_at_resync_end(FILE *f, int64_t from, int64_t limit);
+
+/* readers/log_tail.cpp */
+/* A tail of the last ring->capacity entries, the same entries read_log_file would keep, found
+ * by reading backwards from the end. Returns -1 as read_log_file does, else 0 or more. */
+int32_t tail_log_file(const char *path, EntryCollector *ring);
 
 /* readers/event_log.cpp */
 /* Record grouping of the event query's text output, fed one line at a time. */

@@ -40,7 +40,7 @@ static int32_t run_reader(const LogSource *row, EntryCollector *col, int32_t eve
 	if (strncmp(row->id, "file:", 5) == 0) {
 		if (is_search)
 			return read_log_file(row->id + 5, q, NULL, col, SEARCH_HITS_MAX);
-		return read_log_file(row->id + 5, NULL, col, NULL, 0);
+		return tail_log_file(row->id + 5, col);
 	}
 	return -1;
 }

@@ -36,25 +36,30 @@ static int passes(const LogEntry *e, const char *query)
 	return ci_contains(e->text, query) || ci_contains(e->unit, query) || ci_contains(e->ts, query);
 }
 
-int32_t read_log_file(const char *path, const char *query, EntryCollector *ring,
-		      EntryCollector *hits, int32_t hit_capacity)
+int64_t log_window_start(int64_t size)
 {
-	PlatFileInfo info;
-	if (!plat_file_info(path, &info) || info.is_dir)
-		return -1;
-	FILE *f = plat_log_open(path);
-	if (f == NULL)
-		return -1;
-	/* 64-bit throughout: the window is the last 4 MiB whatever the file's size. */
-	int64_t start = info.size > TAIL_WINDOW ? info.size - TAIL_WINDOW : 0;
-	if (start > 0 && plat_seek(f, start) != 0) {
-		fclose(f);
-		return -1;
-	}
-	int cut = start > 0;
-	int filter = query != NULL && query[0] != '\0';
-	int64_t budget = (info.size - start) + GROWTH_ALLOWANCE;
+	return size > TAIL_WINDOW ? size - TAIL_WINDOW : 0;
+}
 
+int64_t read_chunk_at_resync_end(FILE *f, int64_t from, int64_t limit)
+{
+	char line[LINE_BUF_SIZE];
+	int64_t pos = from;
+	size_t got;
+	while (pos <= limit && (got = read_chunk(f, line, sizeof(line))) != 0) {
+		pos += (int64_t)got;
+		size_t len = strlen(line);
+		if (len == 0 || line[len - 1] == '\n')
+			return pos;
+	}
+	return -1;
+}
+
+int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query,
+		       EntryCollector *ring, EntryCollector *hits, int32_t hit_capacity)
+{
+	int64_t budget = (size - from) + GROWTH_ALLOWANCE;
+	int filter = query != NULL && query[0] != '\0';
 	char line[LINE_BUF_SIZE];
 	LogEntry entry;
 	int32_t handled = 0;
@@ -79,6 +84,25 @@ int32_t read_log_file(const char *path, const char *query, EntryCollector *ring,
 		if (hits != NULL)
 			hits_push(hits, &entry, hit_capacity);
 	}
+	return handled;
+}
+
+int32_t read_log_file(const char *path, const char *query, EntryCollector *ring,
+		      EntryCollector *hits, int32_t hit_capacity)
+{
+	PlatFileInfo info;
+	if (!plat_file_info(path, &info) || info.is_dir)
+		return -1;
+	FILE *f = plat_log_open(path);
+	if (f == NULL)
+		return -1;
+	/* 64-bit throughout: the window is the last 4 MiB whatever the file's size. */
+	int64_t start = log_window_start(info.size);
+	if (start > 0 && plat_seek(f, start) != 0) {
+		fclose(f);
+		return -1;
+	}
+	int32_t handled = read_log_lines(f, start, info.size, start > 0, query, ring, hits, hit_capacity);
 	fclose(f);
 	return handled;
 }

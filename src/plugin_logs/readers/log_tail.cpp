@@ -1,0 +1,65 @@
+/* The tail reader: finds the newest lines by reading backwards from the end of the log, then
+ * reads only those lines forwards, so a tail costs the same for any size of log. */
+#include "plugin_logs/plugin_logs.h"
+#include "platform.h"
+
+#include <stdio.h>
+
+enum { BACK_BLOCK_SIZE = 65536 };
+
+/* Offset just after the wanted-th line feed counted back from the end, not before start;
+ * -1 when the window holds fewer, or on a read error. */
+static int64_t after_nth_line_feed_from_end(FILE *f, int64_t start, int64_t size, int32_t wanted)
+{
+	char block[BACK_BLOCK_SIZE];
+	int64_t pos = size;
+	int32_t seen = 0;
+	while (pos > start) {
+		size_t n = pos - start < BACK_BLOCK_SIZE ? (size_t)(pos - start) : (size_t)BACK_BLOCK_SIZE;
+		pos -= (int64_t)n;
+		if (plat_seek(f, pos) != 0 || fread(block, 1, n, f) != n)
+			return -1;
+		for (size_t i = n; i > 0; i--) {
+			if (block[i - 1] == '\n' && ++seen == wanted)
+				return pos + (int64_t)i;
+		}
+	}
+	return -1;
+}
+
+int32_t tail_log_file(const char *path, EntryCollector *ring)
+{
+	PlatFileInfo info;
+	if (!plat_file_info(path, &info) || info.is_dir)
+		return -1;
+	FILE *f = plat_log_open(path);
+	if (f == NULL)
+		return -1;
+	int64_t start = log_window_start(info.size);
+	if (start > 0 && plat_seek(f, start) != 0) {
+		fclose(f);
+		return -1;
+	}
+	/* Every line gives at least one entry, so the lines after the (capacity+1)-th line feed
+	 * from the end are enough; a line feed is always where a chunk ends. */
+	int64_t from = after_nth_line_feed_from_end(f, start, info.size, ring->capacity + 1);
+	if (from > start && start > 0) {
+		/* In a cut window the forward reader drops chunks until one ends in a line feed;
+		 * our lines must lie past that point for both to agree. */
+		int64_t first_end = plat_seek(f, start) == 0 ? read_chunk_at_resync_end(f, start, from) : -1;
+		if (first_end < 0 || first_end > from)
+			from = -1;
+	}
+	int cut = 0;
+	if (from <= start) {
+		from = start;
+		cut = start > 0;
+	}
+	if (plat_seek(f, from) != 0) {
+		fclose(f);
+		return -1;
+	}
+	int32_t handled = read_log_lines(f, from, info.size, cut, NULL, ring, NULL, 0);
+	fclose(f);
+	return handled;
+}
