@@ -216,9 +216,13 @@ test('a follow tick with a pending request sends nothing; hiding stops the timer
   await page.clock.runFor(6000);
   await new Promise((r) => setTimeout(r, 200));
   assert.equal(held.length, 1, 'ticks while busy send nothing');
+  // Let the held answer arrive and render before hiding, or it would set the pill afterwards.
+  const settled = page.waitForResponse((r) => r.url().includes('action=tail'));
   for (const r of held) await r.continue();
+  await settled;
   await page.unroute('**/plugin_logs?action=tail*');
   await page.waitForFunction(() => document.getElementById('pState').textContent === 'live 3s');
+  await new Promise((r) => setTimeout(r, 200));
   // Hidden: the timer stops and the pill says paused.
   await page.evaluate(() => {
     Object.defineProperty(document, 'visibilityState', { configurable: true, get: () => 'hidden' });
