@@ -56,6 +56,10 @@ int plat_file_info(const char *path, PlatFileInfo *out);
  * deleting it. Returns null on failure. */
 FILE *plat_log_open(const char *path);
 
+/* getc without the stream lock: the process has one thread, and a locked call per byte
+ * dominated the cost of reading lines. */
+int plat_getc(FILE *f);
+
 /* Positions f at an absolute 64-bit offset. Returns 0 on success. */
 int plat_seek(FILE *f, int64_t offset);
 

@@ -109,6 +109,11 @@ FILE *plat_log_open(const char *path)
 	return f;
 }
 
+int plat_getc(FILE *f)
+{
+	return getc_unlocked(f);
+}
+
 int plat_seek(FILE *f, int64_t offset)
 {
 	return fseeko(f, (off_t)offset, SEEK_SET);

@@ -141,6 +141,11 @@ FILE *plat_log_open(const char *path)
 	return f;
 }
 
+int plat_getc(FILE *f)
+{
+	return _getc_nolock(f);
+}
+
 int plat_seek(FILE *f, int64_t offset)
 {
 	return _fseeki64(f, offset, SEEK_SET);

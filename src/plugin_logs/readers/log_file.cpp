@@ -20,7 +20,7 @@ static size_t read_chunk(FILE *f, char *buf, size_t size)
 {
 	size_t n = 0;
 	int c;
-	while (n < size - 1 && (c = getc(f)) != EOF) {
+	while (n < size - 1 && (c = plat_getc(f)) != EOF) {
 		buf[n++] = (char)c;
 		if (c == '\n')
 			break;
