@@ -142,9 +142,9 @@ class Target:
 def load_cases(target: Target, tmp: Path) -> list:
     cases = []
     for path in sorted(HERE.glob("cases_*.py")):
-        spec = importlib.util.spec_from_file_location(path.stem, path)
-        mod = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(mod)
+        loader_info = importlib.util.spec_from_file_location(path.stem, path)
+        mod = importlib.util.module_from_spec(loader_info)
+        loader_info.loader.exec_module(mod)
         folder = tmp / path.stem
         folder.mkdir()
         for c in mod.cases(target, folder):
