@@ -158,8 +158,10 @@ void parse_log_line(LogEntry *e, const char *line, size_t len);
  * the file is missing, a directory, or cannot be opened or positioned. */
 int32_t read_log_file(const char *path, const char *query, EntryCollector *ring,
 		      EntryCollector *hits, int32_t hit_capacity);
-/* Where the window of a log of this size starts: at most 4 MiB before its end. */
-int64_t log_window_start(int64_t size);
+/* Opens a log and positions it at the start of its window, at most 4 MiB before its end;
+ * start and size receive both offsets. Null when the path is missing, a directory, or
+ * cannot be opened or positioned. */
+FILE *open_log_window(const char *path, int64_t *start, int64_t *size);
 /* Reads f, positioned at offset from of a file that measured size bytes, chunk by chunk
  * (2047 bytes at most, ending after a line feed) into the collectors; cut drops the chunks of
  * the line the window began in. Returns the lines handled. */

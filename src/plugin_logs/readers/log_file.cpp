@@ -36,9 +36,22 @@ static int passes(const LogEntry *e, const char *query)
 	return ci_contains(e->text, query) || ci_contains(e->unit, query) || ci_contains(e->ts, query);
 }
 
-int64_t log_window_start(int64_t size)
+FILE *open_log_window(const char *path, int64_t *start, int64_t *size)
 {
-	return size > TAIL_WINDOW ? size - TAIL_WINDOW : 0;
+	PlatFileInfo info;
+	if (!plat_file_info(path, &info) || info.is_dir)
+		return NULL;
+	FILE *f = plat_log_open(path);
+	if (f == NULL)
+		return NULL;
+	/* 64-bit throughout: the window is the last 4 MiB whatever the file's size. */
+	*size = info.size;
+	*start = info.size > TAIL_WINDOW ? info.size - TAIL_WINDOW : 0;
+	if (*start > 0 && plat_seek(f, *start) != 0) {
+		fclose(f);
+		return NULL;
+	}
+	return f;
 }
 
 int64_t read_chunk_at_resync_end(FILE *f, int64_t from, int64_t limit)
@@ -90,19 +103,11 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
 int32_t read_log_file(const char *path, const char *query, EntryCollector *ring,
 		      EntryCollector *hits, int32_t hit_capacity)
 {
-	PlatFileInfo info;
-	if (!plat_file_info(path, &info) || info.is_dir)
-		return -1;
-	FILE *f = plat_log_open(path);
+	int64_t start, size;
+	FILE *f = open_log_window(path, &start, &size);
 	if (f == NULL)
 		return -1;
-	/* 64-bit throughout: the window is the last 4 MiB whatever the file's size. */
-	int64_t start = log_window_start(info.size);
-	if (start > 0 && plat_seek(f, start) != 0) {
-		fclose(f);
-		return -1;
-	}
-	int32_t handled = read_log_lines(f, start, info.size, start > 0, query, ring, hits, hit_capacity);
+	int32_t handled = read_log_lines(f, start, size, start > 0, query, ring, hits, hit_capacity);
 	fclose(f);
 	return handled;
 }

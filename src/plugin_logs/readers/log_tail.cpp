@@ -29,20 +29,13 @@ static int64_t after_nth_line_feed_from_end(FILE *f, int64_t start, int64_t size
 
 int32_t tail_log_file(const char *path, EntryCollector *ring)
 {
-	PlatFileInfo info;
-	if (!plat_file_info(path, &info) || info.is_dir)
-		return -1;
-	FILE *f = plat_log_open(path);
+	int64_t start, size;
+	FILE *f = open_log_window(path, &start, &size);
 	if (f == NULL)
 		return -1;
-	int64_t start = log_window_start(info.size);
-	if (start > 0 && plat_seek(f, start) != 0) {
-		fclose(f);
-		return -1;
-	}
 	/* Every line gives at least one entry, so the lines after the (capacity+1)-th line feed
 	 * from the end are enough; a line feed is always where a chunk ends. */
-	int64_t from = after_nth_line_feed_from_end(f, start, info.size, ring->capacity + 1);
+	int64_t from = after_nth_line_feed_from_end(f, start, size, ring->capacity + 1);
 	if (from > start && start > 0) {
 		/* In a cut window the forward reader drops chunks until one ends in a line feed;
 		 * our lines must lie past that point for both to agree. */
@@ -59,7 +52,7 @@ int32_t tail_log_file(const char *path, EntryCollector *ring)
 		fclose(f);
 		return -1;
 	}
-	int32_t handled = read_log_lines(f, from, info.size, cut, NULL, ring, NULL, 0);
+	int32_t handled = read_log_lines(f, from, size, cut, NULL, ring, NULL, 0);
 	fclose(f);
 	return handled;
 }
