@@ -1,5 +1,6 @@
 /* The tail and search documents: one collector, the reader the id selects, then output. */
 #include "plugin_logs/plugin_logs.h"
+#include "platform.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -48,7 +49,7 @@ static int32_t run_reader(const LogSource *row, EntryCollector *col, int32_t eve
 void respond_tail(const LogSource *row, int32_t lines, const char *utc)
 {
 	EntryCollector ring = {NULL, lines, 0, 0};
-	ring.items = (LogEntry *)calloc((size_t)lines, sizeof(LogEntry));
+	ring.items = (LogEntry *)plat_alloc_zeroed((size_t)lines, sizeof(LogEntry));
 	if (ring.items == NULL) {
 		write_out_of_memory();
 		return;
@@ -90,7 +91,7 @@ void respond_search(const LogSource *row, const char *q, const char *utc)
 		return;
 	}
 	EntryCollector hits = {NULL, SEARCH_HITS_MAX, 0, 0};
-	hits.items = (LogEntry *)calloc(SEARCH_HITS_MAX, sizeof(LogEntry));
+	hits.items = (LogEntry *)plat_alloc_zeroed(SEARCH_HITS_MAX, sizeof(LogEntry));
 	if (hits.items == NULL) {
 		write_out_of_memory();
 		return;

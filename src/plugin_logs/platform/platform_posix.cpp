@@ -4,7 +4,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -112,6 +114,24 @@ FILE *plat_log_open(const char *path)
 int plat_getc(FILE *f)
 {
 	return getc_unlocked(f);
+}
+
+void *plat_alloc_zeroed(size_t count, size_t size)
+{
+	const size_t huge = (size_t)2 << 20;
+	if (size != 0 && count > SIZE_MAX / size)
+		return NULL;
+	size_t n = count * size;
+	if (n < huge)
+		return calloc(count, size);
+	/* Whole aligned huge pages, so the kernel can back the array with a few of them. */
+	size_t span = (n + huge - 1) & ~(huge - 1);
+	void *p = NULL;
+	if (posix_memalign(&p, huge, span) != 0)
+		return NULL;
+	madvise(p, span, MADV_HUGEPAGE); /* advice only: ordinary pages work the same */
+	memset(p, 0, n);
+	return p;
 }
 
 int plat_seek(FILE *f, int64_t offset)

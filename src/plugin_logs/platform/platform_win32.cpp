@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 #include <windows.h>
@@ -144,6 +145,12 @@ FILE *plat_log_open(const char *path)
 int plat_getc(FILE *f)
 {
 	return _getc_nolock(f);
+}
+
+void *plat_alloc_zeroed(size_t count, size_t size)
+{
+	/* Large pages need a privilege a CGI process does not hold. */
+	return calloc(count, size);
 }
 
 int plat_seek(FILE *f, int64_t offset)

@@ -1,0 +1,35 @@
+// The platform's zero-filled allocation, below and above the size that asks for huge pages.
+#include <gtest/gtest.h>
+
+#include <stdint.h>
+#include <stdlib.h>
+
+#include "plugin_logs/plugin_logs.h"
+#include "platform.h"
+
+namespace {
+
+TEST(PlatAllocZeroed, ArraysAreZeroAndWritableToTheLastByte)
+{
+	/* A search list, a tail ring of 2000 (over one huge page), one not a huge-page multiple. */
+	const size_t counts[] = {1, SEARCH_HITS_MAX, LINES_MAX, 1803};
+	for (size_t count : counts) {
+		SCOPED_TRACE(count);
+		LogEntry *items = (LogEntry *)plat_alloc_zeroed(count, sizeof(LogEntry));
+		ASSERT_NE(items, nullptr);
+		const unsigned char *bytes = (const unsigned char *)items;
+		size_t nonzero = 0;
+		for (size_t i = 0; i < count * sizeof(LogEntry); i++)
+			nonzero += bytes[i] != 0;
+		EXPECT_EQ(nonzero, 0u);
+		items[count - 1].text[sizeof(items[0].text) - 1] = 'x';
+		free(items);
+	}
+}
+
+TEST(PlatAllocZeroed, ASizeThatOverflowsIsRefused)
+{
+	EXPECT_EQ(plat_alloc_zeroed(SIZE_MAX / 2, 3), nullptr);
+}
+
+} // namespace
