@@ -111,9 +111,19 @@ FILE *plat_log_open(const char *path)
 	return f;
 }
 
-int plat_getc(FILE *f)
+size_t plat_read_line(FILE *f, char *dst, size_t dst_size)
 {
-	return getc_unlocked(f);
+	size_t n = 0;
+	int c;
+	while (n < dst_size - 1 && (c = getc_unlocked(f)) != EOF) {
+		dst[n++] = (char)c;
+		if (c == '\n')
+			break;
+	}
+	if (ferror(f))
+		n = 0;
+	dst[n] = '\0';
+	return n;
 }
 
 void *plat_alloc_zeroed(size_t count, size_t size)

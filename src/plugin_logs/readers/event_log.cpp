@@ -118,21 +118,6 @@ int32_t event_parser_finish(EventParser *p)
 	return p->finished;
 }
 
-/* Reads one line, or the first dst_size-1 bytes of a longer one, with its line feed.
- * Returns the bytes stored (NUL bytes of the output included), or 0 at the end. */
-static size_t read_piece(FILE *f, char *dst, size_t dst_size)
-{
-	size_t n = 0;
-	int c;
-	while (n < dst_size - 1 && (c = getc(f)) != EOF) {
-		dst[n++] = (char)c;
-		if (c == '\n')
-			break;
-	}
-	dst[n] = '\0';
-	return n;
-}
-
 int32_t stream_event_log(const char *log_name, int32_t count, const char *query, EntrySink sink, void *ctx)
 {
 	/* Only the two fixed names and a number ever reach the command interpreter. */
@@ -151,7 +136,7 @@ int32_t stream_event_log(const char *log_name, int32_t count, const char *query,
 	size_t n;
 	/* The command is asked for `count` events and, newest first, a record past them could
 	 * only push the newest out of a tail ring; a producer that writes more is not read on. */
-	while ((count <= 0 || parser.finished < count) && (n = read_piece(pipe, raw, sizeof(raw))) > 0)
+	while ((count <= 0 || parser.finished < count) && (n = plat_read_line(pipe, raw, sizeof(raw))) > 0)
 		event_parser_line(&parser, raw, n);
 	int32_t finished = event_parser_finish(&parser);
 	plat_pipe_close(pipe);

@@ -13,24 +13,6 @@ static const int64_t TAIL_WINDOW = 4194304;
  * faster than the reader cannot keep a request running forever. */
 static const int64_t GROWTH_ALLOWANCE = 4194304;
 
-/* Reads one chunk into buf: at most size-1 bytes, ending after the first line feed, then a
- * NUL. Returns the bytes taken from the file, NULs included; 0 at the end of the file or on a
- * read error (a chunk cut short by an error is dropped). */
-static size_t read_chunk(FILE *f, char *buf, size_t size)
-{
-	size_t n = 0;
-	int c;
-	while (n < size - 1 && (c = plat_getc(f)) != EOF) {
-		buf[n++] = (char)c;
-		if (c == '\n')
-			break;
-	}
-	if (ferror(f))
-		n = 0;
-	buf[n] = '\0';
-	return n;
-}
-
 static int passes(const LogEntry *e, const char *query)
 {
 	return ci_contains(e->text, query) || ci_contains(e->unit, query) || ci_contains(e->ts, query);
@@ -59,7 +41,7 @@ int64_t read_chunk_at_resync_end(FILE *f, int64_t from, int64_t limit)
 	char line[LINE_BUF_SIZE];
 	int64_t pos = from;
 	size_t got;
-	while (pos <= limit && (got = read_chunk(f, line, sizeof(line))) != 0) {
+	while (pos <= limit && (got = plat_read_line(f, line, sizeof(line))) != 0) {
 		pos += (int64_t)got;
 		size_t len = strlen(line);
 		if (len == 0 || line[len - 1] == '\n')
@@ -77,7 +59,7 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
 	LogEntry entry;
 	int32_t handled = 0;
 	size_t got;
-	while (budget > 0 && (got = read_chunk(f, line, sizeof(line))) != 0) {
+	while (budget > 0 && (got = plat_read_line(f, line, sizeof(line))) != 0) {
 		budget -= (int64_t)got;
 		/* Bytes after a NUL inside a chunk are not part of the line. */
 		size_t len = strlen(line);
