@@ -73,6 +73,44 @@ TEST(SeverityOf, Table)
 		EXPECT_EQ(severity_of(r.text), r.want) << r.text;
 }
 
+/* The classification by definition: the first keyword of the list found anywhere decides. */
+int32_t severity_by_definition(const char *text)
+{
+	static const char *const err_words[] = {"panic", "fatal", "critical", "segfault", "traceback",
+						"error", "err:", "failed", "failure", "denied"};
+	static const char *const warn_words[] = {"warn", "deprecated", "timeout", "retry"};
+	for (const char *w : err_words) {
+		if (ci_contains(text, w))
+			return SEV_ERR;
+	}
+	for (const char *w : warn_words) {
+		if (ci_contains(text, w))
+			return SEV_WARN;
+	}
+	return SEV_INFO;
+}
+
+TEST(SeverityOf, AgreesWithTheKeywordListOnRandomTexts)
+{
+	/* Pieces of keywords, whole keywords in mixed case and filler, so texts hold near-misses,
+	 * overlaps and several keywords in either order. */
+	const char *const pieces[] = {"pan", "ic", "PANIC", "Fatal", "crit", "ical", "SegFault", "trace",
+				      "back", "ERROR", "err", ":", "ErR:", "fail", "ed", "ure", "denied",
+				      "warn", "WaRn", "deprecat", "DEPRECATED", "time", "out", "Retry",
+				      "re", "try", " ", "x", "\xc3\xa9", "e", "r"};
+	uint32_t seed = 12345;
+	for (int round = 0; round < 20000; round++) {
+		std::string text;
+		seed = seed * 1103515245u + 12345u;
+		int n = (int)(seed >> 16) % 9;
+		for (int i = 0; i < n; i++) {
+			seed = seed * 1103515245u + 12345u;
+			text += pieces[(seed >> 16) % (sizeof(pieces) / sizeof(pieces[0]))];
+		}
+		ASSERT_EQ(severity_of(text.c_str()), severity_by_definition(text.c_str())) << text;
+	}
+}
+
 struct TrimRow {
 	std::string src;
 	size_t dst_size;

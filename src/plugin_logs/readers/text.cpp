@@ -49,6 +49,15 @@ void trim_into(char *dst, size_t dst_size, const char *src, size_t src_len)
 	dst[m] = '\0';
 }
 
+/* 1 when word (lower case) starts at p under ASCII case folding. */
+static int folded_prefix(const unsigned char *p, const char *word)
+{
+	size_t i = 0;
+	while (word[i] != '\0' && fold(p[i]) == (unsigned char)word[i])
+		i++;
+	return word[i] == '\0';
+}
+
 int32_t severity_of(const char *text)
 {
 	static const struct {
@@ -60,11 +69,26 @@ int32_t severity_of(const char *text)
 		{"failure", SEV_ERR}, {"denied", SEV_ERR},  {"warn", SEV_WARN},   {"deprecated", SEV_WARN},
 		{"timeout", SEV_WARN}, {"retry", SEV_WARN},
 	};
+	enum { KEYWORD_COUNT = sizeof(keywords) / sizeof(keywords[0]) };
 	if (text == NULL || text[0] == '\0')
 		return SEV_INFO;
-	for (size_t i = 0; i < sizeof(keywords) / sizeof(keywords[0]); i++) {
-		if (ci_contains(text, keywords[i].word))
-			return keywords[i].sev;
+	/* One pass over the text instead of one per keyword: any error word decides at once, a
+	 * warning word only when no error word follows. Bytes no keyword starts with are
+	 * skipped by their first letter. */
+	unsigned char starts[256] = {0};
+	for (size_t k = 0; k < KEYWORD_COUNT; k++)
+		starts[(unsigned char)keywords[k].word[0]] = 1;
+	int32_t found = SEV_INFO;
+	for (const unsigned char *p = (const unsigned char *)text; *p != '\0'; p++) {
+		if (!starts[fold(*p)])
+			continue;
+		for (size_t k = 0; k < KEYWORD_COUNT; k++) {
+			if (keywords[k].sev > found && folded_prefix(p, keywords[k].word)) {
+				found = keywords[k].sev;
+				if (found == SEV_ERR)
+					return SEV_ERR;
+			}
+		}
 	}
-	return SEV_INFO;
+	return found;
 }
