@@ -50,6 +50,20 @@ urlenc() { python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.ar
 id="file:$root/big.log"
 pair "tail 200 of 64 MiB"  "action=tail&src=$id&lines=200"  "tail -n 200 '$root/big.log'"
 pair "tail 2000 of 64 MiB" "action=tail&src=$id&lines=2000" "tail -n 2000 '$root/big.log'"
+# The same 4 MiB of lines as a whole log and as the end of a 4 GiB one (a hole before them,
+# so it costs no disk): a tail must not cost more for the bigger file.
+python3 - "$root/small.log" "$root/huge.log" <<'PY'
+import sys
+line = b"Dec 10 01:38:19 host daemon[1234]: INFO request served in 12 ms from 10.0.0.%d\n"
+body = bytearray()
+while len(body) < 4 << 20:
+    body += line % (len(body) % 250)
+open(sys.argv[1], "wb").write(body)
+with open(sys.argv[2], "wb") as f:
+    f.seek((4 << 30) - len(body)); f.write(body)
+PY
+pair "tail 200 of 4 MiB" "action=tail&src=file:$root/small.log&lines=200" "tail -n 200 '$root/small.log'"
+pair "tail 200 of 4 GiB" "action=tail&src=file:$root/huge.log&lines=200" "tail -n 200 '$root/huge.log'"
 LOCALAPPDATA=$tmp/local QUERY_STRING= "$bin" >"$tmp/page.html"
 pair "viewer page" "" "cat '$tmp/page.html'"
 

@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-enum { EMBED_PARAM_SIZE = 16, STDOUT_BUFFER_SIZE = 1 << 18 };
+enum { EMBED_PARAM_SIZE = 16, STDOUT_BUFFER_SIZE = 1 << 16 };
 
 static void write_usage(void)
 {
@@ -74,7 +74,9 @@ static int serve(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-	/* One large buffer: a document leaves in a few writes instead of one per piece. */
+	/* One large buffer: a document leaves in a few writes instead of one per piece. It holds
+	 * what a pipe holds: a bigger document cannot pass the pipe in one piece anyway, and
+	 * every further page of buffer is one more fault to take. */
 	static_assert(STDOUT_BUFFER_SIZE > 0, "buffer");
 	char *outbuf = (char *)malloc(STDOUT_BUFFER_SIZE);
 	plat_stdout_binary();
