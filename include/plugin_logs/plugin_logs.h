@@ -84,6 +84,8 @@ void json_header(void);
 void json_str(const char *s);
 /* printf to standard output; write errors are ignored. */
 void out_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+/* Writes text unchanged, without the cost of a format. */
+void out_text(const char *text);
 /* Writes len bytes to standard output. */
 void out_write(const char *data, size_t len);
 /* Bounded snprintf that always terminates dst. Returns 1 when the whole text fit, 0 when cut. */

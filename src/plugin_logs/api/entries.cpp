@@ -12,16 +12,16 @@ static const char *sev_name(int32_t sev)
 
 static void write_entry(const LogEntry *e)
 {
-	out_printf("{\"ts\":");
+	out_text("{\"ts\":");
 	json_str(e->ts);
-	out_printf(",\"unit\":");
+	out_text(",\"unit\":");
 	json_str(e->unit);
 	int32_t sev = e->sev == SEV_UNCLASSIFIED ? severity_of(e->text) : e->sev;
-	out_printf(",\"sev\":");
+	out_text(",\"sev\":");
 	json_str(sev_name(sev));
-	out_printf(",\"text\":");
+	out_text(",\"text\":");
 	json_str(e->text);
-	out_printf("}");
+	out_text("}");
 }
 
 static void write_out_of_memory(void)
@@ -76,7 +76,7 @@ void respond_tail(const LogSource *row, int32_t lines, const char *utc)
 	out_printf(",\"requested\":%d,\"count\":%d,\"entries\":[", lines, ring.count);
 	for (int32_t i = 0; i < ring.count; i++) {
 		if (i > 0)
-			out_printf(",");
+			out_text(",");
 		write_entry(&ring.items[(ring.start + i) % ring.capacity]);
 	}
 	out_printf("]}\n");
@@ -117,7 +117,7 @@ void respond_search(const LogSource *row, const char *q, const char *utc)
 		   SEARCH_HITS_MAX, hits.count >= SEARCH_HITS_MAX ? "true" : "false");
 	for (int32_t i = 0; i < hits.count; i++) {
 		if (i > 0)
-			out_printf(",");
+			out_text(",");
 		write_entry(&hits.items[i]);
 	}
 	out_printf("]}\n");

@@ -11,6 +11,11 @@ void out_write(const char *data, size_t len)
 		fwrite(data, 1, len, stdout);
 }
 
+void out_text(const char *text)
+{
+	fputs(text, stdout);
+}
+
 void out_printf(const char *fmt, ...)
 {
 	va_list ap;

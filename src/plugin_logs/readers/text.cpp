@@ -70,24 +70,23 @@ int32_t severity_of(const char *text)
 		{"timeout", SEV_WARN}, {"retry", SEV_WARN},
 	};
 	enum { KEYWORD_COUNT = sizeof(keywords) / sizeof(keywords[0]) };
+	static_assert(KEYWORD_COUNT <= 16, "one bit per keyword");
 	if (text == NULL || text[0] == '\0')
 		return SEV_INFO;
 	/* One pass over the text instead of one per keyword: any error word decides at once, a
-	 * warning word only when no error word follows. Bytes no keyword starts with are
-	 * skipped by their first letter. */
-	unsigned char starts[256] = {0};
+	 * warning word only when no error word is found. At each byte only the keywords that
+	 * start with its letter are tried. */
+	uint16_t starting[256] = {0};
 	for (size_t k = 0; k < KEYWORD_COUNT; k++)
-		starts[(unsigned char)keywords[k].word[0]] = 1;
+		starting[(unsigned char)keywords[k].word[0]] |= (uint16_t)(1u << k);
 	int32_t found = SEV_INFO;
 	for (const unsigned char *p = (const unsigned char *)text; *p != '\0'; p++) {
-		if (!starts[fold(*p)])
-			continue;
-		for (size_t k = 0; k < KEYWORD_COUNT; k++) {
-			if (keywords[k].sev > found && folded_prefix(p, keywords[k].word)) {
-				found = keywords[k].sev;
-				if (found == SEV_ERR)
-					return SEV_ERR;
-			}
+		for (unsigned m = starting[fold(*p)], k = 0; m != 0; m >>= 1, k++) {
+			if ((m & 1u) == 0 || keywords[k].sev <= found || !folded_prefix(p, keywords[k].word))
+				continue;
+			found = keywords[k].sev;
+			if (found == SEV_ERR)
+				return SEV_ERR;
 		}
 	}
 	return found;
