@@ -9,20 +9,22 @@ static unsigned char fold(unsigned char c)
 	return (c >= 'A' && c <= 'Z') ? (unsigned char)(c + ('a' - 'A')) : c;
 }
 
+/* 1 when word starts at p under ASCII case folding; the NUL ending p never matches. */
+static int folded_prefix(const unsigned char *p, const char *word)
+{
+	size_t i = 0;
+	while (word[i] != '\0' && fold(p[i]) == fold((unsigned char)word[i]))
+		i++;
+	return word[i] == '\0';
+}
+
 int ci_contains(const char *hay, const char *needle)
 {
 	if (hay == NULL || needle == NULL || needle[0] == '\0')
 		return 1;
-	const unsigned char *h = (const unsigned char *)hay;
-	const unsigned char *n = (const unsigned char *)needle;
-	unsigned char first = fold(n[0]);
-	for (; *h != '\0'; h++) {
-		if (fold(*h) != first)
-			continue;
-		size_t i = 1;
-		while (n[i] != '\0' && h[i] != '\0' && fold(h[i]) == fold(n[i]))
-			i++;
-		if (n[i] == '\0')
+	unsigned char first = fold((unsigned char)needle[0]);
+	for (const unsigned char *h = (const unsigned char *)hay; *h != '\0'; h++) {
+		if (fold(*h) == first && folded_prefix(h, needle))
 			return 1;
 	}
 	return 0;
@@ -47,15 +49,6 @@ void trim_into(char *dst, size_t dst_size, const char *src, size_t src_len)
 	/* Three of the four callers trim a buffer into itself. */
 	memmove(dst, src + a, m);
 	dst[m] = '\0';
-}
-
-/* 1 when word (lower case) starts at p under ASCII case folding. */
-static int folded_prefix(const unsigned char *p, const char *word)
-{
-	size_t i = 0;
-	while (word[i] != '\0' && fold(p[i]) == (unsigned char)word[i])
-		i++;
-	return word[i] == '\0';
 }
 
 int32_t severity_of(const char *text)
