@@ -79,6 +79,16 @@ private:
 	std::string root_;
 };
 
+// Five entries: three files and a folder holding one more file. Returns the folder's path.
+std::string five_entry_folder(TempTree &tree)
+{
+	tree.file("w/a.log");
+	tree.file("w/b.log");
+	tree.file("w/c.txt");
+	tree.file("w/sub/d.log");
+	return tree.root() + "/w";
+}
+
 // A folder whose full path has exactly `length` characters, made of components short
 // enough for any file system.
 std::string dir_of_length(TempTree &tree, size_t length)
@@ -259,12 +269,7 @@ TEST(ScanRoot, NameRuleAndLabel)
 TEST(ScanRoot, BudgetBoundary)
 {
 	TempTree tree;
-	// Five entries: three files and a folder holding one more file.
-	tree.file("w/a.log");
-	tree.file("w/b.log");
-	tree.file("w/c.txt");
-	tree.file("w/sub/d.log");
-	std::string w = tree.root() + "/w";
+	std::string w = five_entry_folder(tree);
 
 	auto cat = empty_catalogue();
 	int32_t budget = 6;  // five entries examined, one unit left
@@ -346,11 +351,7 @@ TEST(ScanRoot, DepthBound)
 TEST(ScanRoot, FullTableKeepsWalkingAndFlagging)
 {
 	TempTree tree;
-	tree.file("w/a.log");
-	tree.file("w/b.log");
-	tree.file("w/c.txt");
-	tree.file("w/sub/d.log");
-	std::string w = tree.root() + "/w";
+	std::string w = five_entry_folder(tree);
 	auto cat = empty_catalogue();
 	fill_table(cat.get());
 	int32_t budget = 100;
