@@ -137,6 +137,10 @@ void scan_root_until(SourceCatalogue *cat, const char *dir, int32_t depth, int32
 int ci_contains(const char *hay, const char *needle);
 /* Copies src[0..src_len) without leading/trailing tab, LF, CR, space into dst; overlap-safe. */
 void trim_into(char *dst, size_t dst_size, const char *src, size_t src_len);
+/* The length to cut s at, at most n, that does not end inside a UTF-8 sequence: n backed off
+ * over the continuation bytes (at most three) that would start s[n]. s must hold more than n
+ * bytes; a cut of valid UTF-8 stays valid. */
+size_t utf8_cut(const char *s, size_t n);
 /* Keyword classification of a message text: SEV_ERR, SEV_WARN or SEV_INFO. */
 int32_t severity_of(const char *text);
 /* LogEntry.sev of a file line not yet classified; the printer classifies it. */

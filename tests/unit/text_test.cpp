@@ -154,4 +154,31 @@ TEST(TrimInto, InPlaceShiftsToTheStart)
 	EXPECT_STREQ(buf, "moved text");
 }
 
+
+struct CutRow {
+	const char *text;
+	size_t n;
+	size_t want;
+};
+
+// "\xc3\xa9" is é (2 bytes), "\xe2\x82\xac" is € (3), "\xf0\x9f\x98\x80" an emoji (4).
+const CutRow kCutRows[] = {
+	{"abc", 2, 2},
+	{"a\xc3\xa9b", 1, 1},                 // cut before the lead byte
+	{"a\xc3\xa9b", 2, 1},                 // inside é: back to its lead byte
+	{"a\xc3\xa9b", 3, 3},                 // after é
+	{"\xe2\x82\xac!", 2, 0},
+	{"\xe2\x82\xac!", 1, 0},
+	{"x\xf0\x9f\x98\x80!", 4, 1},
+	{"x\xf0\x9f\x98\x80!", 5, 5},
+	{"\x80\x80\x80\x80\x80z", 4, 1},     // stray continuation bytes: at most three back
+	{"\xc3\xa9", 0, 0},
+};
+
+TEST(Utf8Cut, Table)
+{
+	for (const CutRow &r : kCutRows)
+		EXPECT_EQ(utf8_cut(r.text, r.n), r.want) << r.text << " at " << r.n;
+}
+
 } // namespace

@@ -51,6 +51,15 @@ void trim_into(char *dst, size_t dst_size, const char *src, size_t src_len)
 	dst[m] = '\0';
 }
 
+size_t utf8_cut(const char *s, size_t n)
+{
+	/* A UTF-8 sequence is at most four bytes: at most three continuation bytes follow its
+	 * lead byte, so a longer run of them is not one character and backing off stops there. */
+	for (size_t back = 0; back < 3 && n > 0 && ((unsigned char)s[n] & 0xC0) == 0x80; back++)
+		n--;
+	return n;
+}
+
 int32_t severity_of(const char *text)
 {
 	static const struct {
