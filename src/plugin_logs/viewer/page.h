@@ -2,10 +2,10 @@
 #ifndef PLUGIN_LOGS_VIEWER_PAGE_H
 #define PLUGIN_LOGS_VIEWER_PAGE_H
 
-/* page_style.cpp: the whole style sheet, without the style tags. */
-extern const char page_style[];
-
-/* page_script.cpp: the client script, without the script tags; lines joined by line feeds. */
-extern const char page_script[];
+/* Generated at build time from page.html, page.css and the scripts (cmake/embed_page.cmake):
+ * the document up to the back link, the back link, and the rest of the document. */
+extern const char page_open[];
+extern const char page_back_link[];
+extern const char page_rest[];
 
 #endif
