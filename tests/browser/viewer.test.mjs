@@ -2,57 +2,22 @@
 // directly and through a small stand-in for the hub's plug-in route.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
-import net from 'node:net';
-import os from 'node:os';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
-import { chromium } from 'playwright-core';
+import { OUT, choose, id, lines, open as openIn, settled, startLighttpd, text, workspace } from './harness.mjs';
 
-const HERE = path.dirname(fileURLToPath(import.meta.url));
-const REPO = path.resolve(HERE, '../..');
-const PROGRAM = process.env.PL_PROGRAM || path.join(REPO, 'build/linux/plugin_logs');
-const OUT = path.join(HERE, 'output');
 const PASSWORD = 's3cret pw';
 
-const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'pl-browser-'));
-const data = path.join(tmp, 'data');
+const ws = workspace('pl-browser-');
+const data = path.join(ws.tmp, 'data');
 const logs = path.join(data, 'wendquil');
 const APP = path.join(logs, 'app.log');
 const CASE = path.join(logs, 'case.log');
 const MARKUP = path.join(logs, 'sub', 'markup.log');
-const servers = [];
-let browser, direct, guarded, hub;
+let direct, guarded, hub;
 const hubSeen = [];
-
-function freePort() {
-  return new Promise((resolve) => {
-    const s = net.createServer().listen(0, '127.0.0.1', () => {
-      const { port } = s.address();
-      s.close(() => resolve(port));
-    });
-  });
-}
-
-async function startLighttpd(name, password) {
-  const port = await freePort();
-  const dir = path.join(tmp, name);
-  fs.mkdirSync(dir);
-  const conf = execFileSync('bash', [path.join(REPO, 'scripts/lighttpd_conf.sh'), dir,
-    String(port), PROGRAM, data, password]);
-  fs.writeFileSync(path.join(dir, 'lighttpd.conf'), conf);
-  const proc = spawn('lighttpd', ['-D', '-f', path.join(dir, 'lighttpd.conf')],
-    { stdio: 'inherit' });
-  servers.push(proc);
-  const base = `http://127.0.0.1:${port}`;
-  for (let i = 0; i < 100; i++) {
-    try { await fetch(base + '/plugin_logs?action=info'); return base; } catch { }
-    await new Promise((r) => setTimeout(r, 50));
-  }
-  throw new Error('lighttpd did not start');
-}
+const open = (url, options) => openIn(ws, url, options);
 
 // The hub stand-in: /plugins?plugin=NAME?API forwards API to the program; /viewer?... serves
 // the page as the hub would; /host?... frames the page and answers its theme request.
@@ -86,18 +51,9 @@ function startHub(target) {
     up.end();
   });
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => {
-    servers.push({ kill: () => server.close() });
+    ws.servers.push({ kill: () => server.close() });
     resolve(`http://127.0.0.1:${server.address().port}`);
   }));
-}
-
-function lines(n, from = 1) {
-  let s = '';
-  for (let i = from; i < from + n; i++) {
-    const sev = i % 10 === 0 ? 'error: disk failed' : i % 7 === 0 ? 'warning: slow' : 'ok';
-    s += `2026-12-09T08:${String(i % 60).padStart(2, '0')}:00Z app: line ${i} ${sev}\n`;
-  }
-  return s;
 }
 
 before(async () => {
@@ -106,62 +62,12 @@ before(async () => {
   fs.writeFileSync(APP, lines(300));
   fs.writeFileSync(CASE, 'xABxab\nnothing here\n');
   fs.writeFileSync(MARKUP, '2026-12-09T08:00:00Z web: <b>bold</b> <img src=x onerror="window.pwned=1"> &amp;\n');
-  direct = await startLighttpd('direct', '');
-  guarded = await startLighttpd('guarded', PASSWORD);
+  direct = await startLighttpd(ws, 'direct', data);
+  guarded = await startLighttpd(ws, 'guarded', data, PASSWORD);
   hub = await startHub(direct);
-  browser = await chromium.launch({
-    executablePath: '/usr/bin/chromium',
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-    // Playwright gives every launch a fresh temporary profile (--user-data-dir) of its own.
-  });
 });
 
-after(async () => {
-  if (browser) await browser.close();
-  for (const s of servers) s.kill();
-  fs.rmSync(tmp, { recursive: true, force: true });
-});
-
-const id = (p) => 'file:' + p;
-
-// Opens the page in a fresh context; records every API request with its password header.
-async function open(url, { clock = false, storage = {}, scheme = 'dark', width = 1280,
-  height = 900, init = null, grant = false, pageAuth = false } = {}) {
-  const context = await browser.newContext({ colorScheme: scheme, viewport: { width, height } });
-  if (grant) await context.grantPermissions(['clipboard-read', 'clipboard-write']);
-  const page = await context.newPage();
-  const reqs = [];
-  page.on('request', (r) => {
-    if (r.url().includes('action=')) reqs.push({ url: r.url(), pwd: r.headers()['x-zun-password'] });
-  });
-  if (Object.keys(storage).length) {
-    await page.addInitScript((s) => { for (const k in s) localStorage.setItem(k, s[k]); }, storage);
-  }
-  if (init) await page.addInitScript(init);
-  if (clock) await page.clock.install();
-  // A guarded node refuses the page itself too; the hub would send the password with it.
-  if (pageAuth) {
-    await page.route((u) => !u.search.includes('action='), (route) => route.continue({
-      headers: { ...route.request().headers(), 'x-zun-password': PASSWORD },
-    }));
-  }
-  await page.goto(url);
-  return { context, page, reqs };
-}
-
-const text = (page, sel) => page.locator(sel).textContent();
-
-async function settled(page) {
-  await page.waitForFunction(() => document.querySelectorAll('#srcSel option').length > 0);
-}
-
-async function choose(page, file) {
-  await settled(page);
-  await page.selectOption('#srcSel', id(file));
-  await page.waitForFunction((l) => document.getElementById('pSrc').textContent === l,
-    path.basename(file));
-}
+after(() => ws.close());
 
 test('start-up lists sources, selects the first of the document and tails it', async () => {
   const { context, page, reqs } = await open(direct + '/plugin_logs');
@@ -204,7 +110,7 @@ test('follow picks up appended lines, and leaves a scrolled-up view alone', asyn
   fs.writeFileSync(APP, lines(300));
 });
 
-test('a follow tick with a pending request sends nothing; hiding stops the timer', async () => {
+test('a follow tick with a pending request sends nothing; hiding stops the timer and the pill', async () => {
   const { context, page, reqs } = await open(direct + '/plugin_logs', { clock: true });
   await choose(page, APP);
   const held = [];
@@ -216,18 +122,19 @@ test('a follow tick with a pending request sends nothing; hiding stops the timer
   await page.clock.runFor(6000);
   await new Promise((r) => setTimeout(r, 200));
   assert.equal(held.length, 1, 'ticks while busy send nothing');
-  // Let the held answer arrive and render before hiding, or it would set the pill afterwards.
-  const settled = page.waitForResponse((r) => r.url().includes('action=tail'));
-  for (const r of held) await r.continue();
-  await settled;
-  await page.unroute('**/plugin_logs?action=tail*');
-  await page.waitForFunction(() => document.getElementById('pState').textContent === 'live 3s');
-  await new Promise((r) => setTimeout(r, 200));
-  // Hidden: the timer stops and the pill says paused.
+  // Hidden while the tick's answer is pending: the answer still shows its rows, but the timer
+  // has stopped, so the pill keeps saying paused.
   await page.evaluate(() => {
     Object.defineProperty(document, 'visibilityState', { configurable: true, get: () => 'hidden' });
     document.dispatchEvent(new Event('visibilitychange'));
   });
+  assert.equal(await text(page, '#pState'), 'paused');
+  fs.appendFileSync(APP, lines(1, 301));
+  const answered = page.waitForResponse((r) => r.url().includes('action=tail'));
+  for (const r of held) await r.continue();
+  await answered;
+  await page.unroute('**/plugin_logs?action=tail*');
+  await page.waitForFunction(() => /line 301 /.test(document.getElementById('log').lastChild.textContent));
   assert.equal(await text(page, '#pState'), 'paused');
   const hiddenAt = reqs.length;
   await page.clock.runFor(9000);
@@ -242,6 +149,7 @@ test('a follow tick with a pending request sends nothing; hiding stops the timer
   assert.equal(await text(page, '#pState'), 'live 3s');
   assert.ok(reqs.length > before);
   await context.close();
+  fs.writeFileSync(APP, lines(300));
 });
 
 test('search highlights case-insensitively with the text\'s own characters', async () => {
@@ -336,7 +244,7 @@ test('the password comes from pwd, the per-node key or zun_active_pwd, as parame
   ];
   for (const [query, storage, suffix] of rows) {
     const { context, page, reqs } = await open(guarded + '/plugin_logs' + query,
-      { storage, pageAuth: true });
+      { storage, pageAuth: PASSWORD });
     await settled(page);
     assert.equal(reqs[0].url, guarded + '/plugin_logs?action=sources' + suffix, query);
     assert.equal(reqs[0].pwd, PASSWORD);
@@ -344,7 +252,7 @@ test('the password comes from pwd, the per-node key or zun_active_pwd, as parame
     await context.close();
   }
   // Refused: the source list, then a tail refused on its way.
-  const refused = await open(guarded + '/plugin_logs?pwd=nope', { pageAuth: true });
+  const refused = await open(guarded + '/plugin_logs?pwd=nope', { pageAuth: PASSWORD });
   await refused.page.waitForFunction(() => document.getElementById('empty') &&
     document.getElementById('empty').textContent === 'Could not list sources.');
   await refused.context.close();
