@@ -33,3 +33,8 @@ build_all() {
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null &&
   cmake --build build/win -j2
 }
+
+# node may come from elsewhere with its own npm; Debian's npm would clash with it.
+ensure_npm() {
+  command -v npm >/dev/null || ensure_packages nodejs npm
+}
