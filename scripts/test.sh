@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
 ensure_packages cmake g++ make libgtest-dev python3 g++-mingw-w64-x86-64 wine wine64 \
-  clang libclang-rt-14-dev lighttpd chromium
+  clang libclang-rt-14-dev lighttpd chromium apache2
 ensure_wine
 
 status=0
