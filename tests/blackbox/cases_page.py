@@ -13,7 +13,7 @@ BODY_START = b"<body><div class='wrap'>"
 # The standalone response is constant; this digest pins it so the Linux and Windows builds
 # are held to the same bytes. After a deliberate page change, refresh it with
 #   QUERY_STRING= build/linux/plugin_logs | sha256sum
-STANDALONE_SHA256 = "f6d4a8575a0acfb345a14cb355d80fb7d29d9e21a76d1f9d69e7150b0033823b"
+STANDALONE_SHA256 = "fe4d68957f7ced9b928ec142dabedce55af447bea410f842e04c8ba505c26c70"
 
 
 def line_feed_problem(body):

@@ -1,5 +1,5 @@
 // The viewer's client script: lists the sources, shows and follows a tail, searches, copies.
-// Requests (tail, search) only fetch and pick what to show; showRows alone decides how the log
+// Requests (tail, search) only fetch and pick what to show; renderRows alone decides how the log
 // area changes. The build keeps its lines and drops indentation and lines of // comments.
 (function () {
 	'use strict';
@@ -235,7 +235,7 @@
 	// The first index of `shown` from which `rows` repeats the shown rows to their end, or -1
 	// when rows does not carry on from them. A log file's tail arrives oldest first, so new
 	// entries come at the end and old ones leave at the top; an event log's arrives newest
-	// first and never carries on, so it is rebuilt.
+	// first, so its new entries come at the top and it is rebuilt.
 	function carriesOnFrom(shown, rows) {
 		for (var k = 0; k < shown.length; k++) {
 			var overlap = shown.length - k;
@@ -265,7 +265,7 @@
 	// The one place that changes the log area: rows the same as shown leave it alone, rows that
 	// carry on from them drop the rows gone at the top and add the new ones, anything else
 	// rebuilds it. Returns whether it changed.
-	function showRows(rows, hl, count) {
+	function renderRows(rows, hl, count) {
 		setText(fCount, count);
 		if (!rows.length)
 			return showNotice(MODE === 'search' ? 'No matches in the scanned window.' :
@@ -309,7 +309,7 @@
 			MODE = 'tail';
 			LAST = Array.isArray(d.entries) ? d.entries : [];
 			setText($('pSrc'), d.label || d.src || '');
-			if (showRows(LAST, '', LAST.length + ' entries') && bottom)
+			if (renderRows(LAST, '', LAST.length + ' entries') && bottom)
 				logEl.scrollTop = logEl.scrollHeight;
 			// Live only while the timer runs: an answer that arrives after the page was hidden
 			// finds it stopped.
@@ -336,7 +336,7 @@
 				}
 				MODE = 'search';
 				LAST = Array.isArray(d.hits) ? d.hits : [];
-				showRows(LAST, QUERY, LAST.length + ' hits of ' + (d.scanned || 0) + ' scanned' +
+				renderRows(LAST, QUERY, LAST.length + ' hits of ' + (d.scanned || 0) + ' scanned' +
 					(d.truncated === true ? ' (capped)' : ''));
 				setPill('search', 'paused');
 			}, function () {
