@@ -151,6 +151,15 @@ TEST(AddSrc, BoundedCopies)
 	}
 }
 
+TEST(AddSrc, LabelIsCutBetweenCharacters)
+{
+	auto cat = empty_catalogue();
+	// 94 bytes and é: the 96-byte label has room for 95, which would end inside é.
+	std::string label = std::string(94, 'l') + "\xc3\xa9.log";
+	add_src(cat.get(), "file:/x", label.c_str(), "file", 0);
+	EXPECT_EQ(std::string(cat->sources[0].label), std::string(94, 'l'));
+}
+
 TEST(AddSrc, DuplicateIsDroppedWithoutFlag)
 {
 	auto cat = empty_catalogue();

@@ -18,7 +18,7 @@ void add_src(SourceCatalogue *cat, const char *id, const char *label, const char
 	}
 	LogSource *row = &cat->sources[cat->count];
 	fmt_into(row->id, sizeof(row->id), "%s", id);
-	fmt_into(row->label, sizeof(row->label), "%s", label);
+	copy_text_cut(row->label, sizeof(row->label), label, strlen(label));
 	fmt_into(row->kind, sizeof(row->kind), "%s", kind);
 	row->size = size;
 	row->mtime = 0;
