@@ -80,7 +80,8 @@ int get_query_val(const char *qs, const char *key, char *dst, size_t dst_size);
 /* front/json_out.cpp */
 /* Writes the 107-byte CGI header block of every JSON document. */
 void json_header(void);
-/* Writes s as one JSON string literal; null or empty gives "". */
+/* Writes s as one JSON string literal; null or empty gives "". Each sequence that is not
+ * UTF-8 is written as U+FFFD, so the literal is always valid UTF-8. */
 void json_str(const char *s);
 /* printf to standard output; write errors are ignored. */
 void out_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -102,6 +103,10 @@ void require_node_auth(void);
 int mode_json(const char *qs);
 
 /* api/sources.cpp */
+enum { REQUESTED_ECHO_SIZE = 32 };
+/* The "requested" echo of a request value: valid UTF-8 (each invalid sequence one U+FFFD),
+ * cut before a character that would pass dst_size-1 bytes. */
+void echo_requested(char *dst, size_t dst_size, const char *value);
 /* Writes the sources document for the built catalogue. */
 void write_sources(const SourceCatalogue *cat, const char *utc);
 /* Returns the row whose id equals src byte for byte; otherwise writes the

@@ -8,7 +8,7 @@ import json
 import os
 from urllib.parse import quote
 
-from run import JSON_HEADER, Case, doc, json_str
+from run import JSON_HEADER, Case, doc, echo, json_str
 
 EVENT_ROWS = ('{"id":"event:System","label":"Windows System log","kind":"event","size":0,"mtime":0},'
               '{"id":"event:Application","label":"Windows Application log","kind":"event","size":0,'
@@ -102,8 +102,8 @@ def listing(t, files=None, truncated=False, count=None, among=None, check=None):
 
 
 def refused(src):
-    """The refusal for a src given as bytes: the first 31 bytes echoed."""
-    return doc(REFUSAL_HEAD.encode() + json_str(src[:31]) + b"}")
+    """The refusal for a src given as bytes: at most its first 31 bytes echoed."""
+    return doc(REFUSAL_HEAD.encode() + json_str(echo(src)) + b"}")
 
 
 def src_query(action, src, extra=""):
@@ -437,8 +437,10 @@ def lookup_cases(t, tmp):
         Case("tail without src is refused", refused(b""), query="action=tail", **env),
         Case("tail with an empty src is refused", refused(b""), query="action=tail&src=", **env),
         Case("a long src is echoed cut to 31 bytes", refused(b"q" * 40), query="action=tail&src=" + "q" * 40),
-        Case("the echo can end inside a multi-byte character", refused(b"a" * 30 + b"\xc3\xa9"),
+        Case("the echo ends before a character that would pass 31 bytes", refused(b"a" * 30 + b"\xc3\xa9"),
              query="action=tail&src=" + "a" * 30 + "%C3%A9"),
+        Case("the echo shows bytes that are not UTF-8 as U+FFFD", refused(b"\xff\xe2\x82!\xc3\xa9"),
+             query="action=tail&src=%FF%E2%82!%C3%A9"),
         Case("search with an unlisted src and no q is refused first", refused(b"event:Nope"),
              query="action=search&src=event:Nope&q="),
         Case("src is decoded before the lookup: + is a space", refused(b"event:System "),

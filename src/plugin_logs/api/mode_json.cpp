@@ -38,9 +38,11 @@ static int32_t line_count(const char *text)
 
 static void write_unknown_action(const char *action)
 {
+	char echo[REQUESTED_ECHO_SIZE];
+	echo_requested(echo, sizeof(echo), action);
 	json_header();
 	out_printf("{\"ok\":false,\"error\":\"unknown_action\",\"supported\":%s,\"requested\":", SUPPORTED);
-	json_str(action);
+	json_str(echo);
 	out_printf("}\n");
 }
 
