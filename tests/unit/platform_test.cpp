@@ -1,13 +1,30 @@
-// The platform's zero-filled allocation, below and above the size that asks for huge pages.
+// The platform's line text conversion, and zero-filled allocation below and above the size
+// that asks for huge pages.
 #include <gtest/gtest.h>
 
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
+#include <string>
 
 #include "plugin_logs/plugin_logs.h"
 #include "platform.h"
 
 namespace {
+
+TEST(PlatTextToUtf8, ValidTextStaysWhereItIsAndTheRestIsRepaired)
+{
+	char dst[64];
+	const char valid[] = "caf\xc3\xa9 ok";
+	size_t len = strlen(valid);
+	EXPECT_EQ(plat_text_to_utf8(valid, &len, dst, sizeof(dst)), valid);
+	EXPECT_EQ(len, strlen(valid));
+	const char ansi[] = "Caf\xe9!";
+	len = strlen(ansi);
+	const char *got = plat_text_to_utf8(ansi, &len, dst, sizeof(dst));
+	EXPECT_EQ(got, dst);
+	EXPECT_EQ(std::string(got, len), "Caf\xef\xbf\xbd!");
+}
 
 TEST(PlatAllocZeroed, ArraysAreZeroAndWritableToTheLastByte)
 {

@@ -69,6 +69,13 @@ size_t plat_read_line(FILE *f, char *dst, size_t dst_size);
  * than everything else the request did. */
 void *plat_alloc_zeroed(size_t count, size_t size);
 
+/* The text of a log line as valid UTF-8: src itself when src[0..*len) already is, otherwise
+ * dst holding it converted and *len its new length. Windows decodes such a line from the ANSI
+ * code page, in which its programs write narrow text; POSIX has no such page and replaces each
+ * invalid sequence with U+FFFD. dst_size of 3 * *len + 1 always suffices; a smaller one cuts
+ * at a character boundary. */
+const char *plat_text_to_utf8(const char *src, size_t *len, char *dst, size_t dst_size);
+
 /* Positions f at an absolute 64-bit offset. Returns 0 on success. */
 int plat_seek(FILE *f, int64_t offset);
 

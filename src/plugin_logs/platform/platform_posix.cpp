@@ -1,5 +1,6 @@
 /* POSIX implementation of the platform layer, for the Linux build. */
 #include "platform.h"
+#include "plugin_logs/plugin_logs.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -142,6 +143,14 @@ void *plat_alloc_zeroed(size_t count, size_t size)
 	madvise(p, span, MADV_HUGEPAGE); /* advice only: ordinary pages work the same */
 	memset(p, 0, n);
 	return p;
+}
+
+const char *plat_text_to_utf8(const char *src, size_t *len, char *dst, size_t dst_size)
+{
+	if (utf8_valid_len(src, *len) == *len)
+		return src;
+	*len = utf8_repair(src, *len, dst, dst_size);
+	return dst;
 }
 
 int plat_seek(FILE *f, int64_t offset)

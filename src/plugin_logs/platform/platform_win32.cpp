@@ -1,5 +1,10 @@
-/* Win32 implementation of the platform layer, for the Windows build. */
+/* Win32 implementation of the platform layer, for the Windows build. Text is UTF-8 inside the
+ * program; every call that names a path or reads the environment is a wide one, converted
+ * here, so no name depends on the ANSI code page (nor on its best-fit mapping, which would
+ * turn a fullwidth backslash in a name into a real one). */
 #include "platform.h"
+#include "plugin_logs/plugin_logs.h"
+#include "utf16.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -161,6 +166,33 @@ void *plat_alloc_zeroed(size_t count, size_t size)
 {
 	/* Large pages need a privilege a CGI process does not hold. */
 	return calloc(count, size);
+}
+
+/* src[0..*len), which is not UTF-8, decoded from the ANSI code page into dst. Returns the
+ * length written, or -1 when the code page cannot read it. Kept apart so the common valid line
+ * does not pay for this frame. */
+static long ansi_to_utf8(const char *src, size_t len, char *dst, size_t dst_size)
+{
+	enum { TEXT_WIDE_SIZE = 8192 };
+	WCHAR wide[TEXT_WIDE_SIZE];
+	/* A byte gives at most one unit in any ANSI code page, single- or double-byte. */
+	if (len > TEXT_WIDE_SIZE)
+		return -1;
+	int n = MultiByteToWideChar(CP_ACP, 0, src, (int)len, wide, TEXT_WIDE_SIZE);
+	if (n <= 0)
+		return -1;
+	return (long)utf16_to_utf8((const uint16_t *)wide, (size_t)n, dst, dst_size, NULL);
+}
+
+const char *plat_text_to_utf8(const char *src, size_t *len, char *dst, size_t dst_size)
+{
+	if (utf8_valid_len(src, *len) == *len)
+		return src;
+	/* Windows programs write their narrow text in the ANSI code page ("Grüße" from a
+	 * Western system is 47 72 FC DF 65). */
+	long n = ansi_to_utf8(src, *len, dst, dst_size);
+	*len = n >= 0 ? (size_t)n : utf8_repair(src, *len, dst, dst_size);
+	return dst;
 }
 
 int plat_seek(FILE *f, int64_t offset)
