@@ -488,6 +488,10 @@ TEST(BuildCatalogue, EventRowsFirstAndSecondRootSkippedWhenIdentical)
 	};
 	std::string profile = tree.root();
 	std::string profile_other = tree.root() + "/.";
+	// A root that names the same folder through one that is not UTF-8: no id under it could
+	// stand in a document.
+	tree.dir("x\xe9");
+	std::string local_bad = tree.root() + "/x\xe9/../AppData/Local";
 	const EnvRow rows[] = {
 		{nullptr, nullptr, 2, 0},
 		{"", nullptr, 2, 0},
@@ -497,6 +501,7 @@ TEST(BuildCatalogue, EventRowsFirstAndSecondRootSkippedWhenIdentical)
 		{local.c_str(), profile.c_str(), CATALOGUE_ROWS, 0},
 		// The same folder spelt differently: walked twice, its files do not fit twice.
 		{local.c_str(), profile_other.c_str(), CATALOGUE_ROWS, 1},
+		{local_bad.c_str(), nullptr, 2, 0},
 	};
 	for (const EnvRow &row : rows) {
 		if (row.local != nullptr)

@@ -1,5 +1,5 @@
-// The platform's line text conversion, and zero-filled allocation below and above the size
-// that asks for huge pages.
+// The platform's environment reads, line text conversion, and zero-filled allocation below and
+// above the size that asks for huge pages.
 #include <gtest/gtest.h>
 
 #include <stdint.h>
@@ -11,6 +11,27 @@
 #include "platform.h"
 
 namespace {
+
+TEST(PlatGetenv, DefinedEmptyMissingAndTooLong)
+{
+	char dst[8];
+	setenv("PL_TEST_VALUE", "seven77", 1);
+	memset(dst, '#', sizeof(dst));
+	EXPECT_EQ(plat_getenv("PL_TEST_VALUE", dst, sizeof(dst)), 1);
+	EXPECT_STREQ(dst, "seven77");
+	// One byte more than dst holds: refused whole, never cut.
+	setenv("PL_TEST_VALUE", "eight888", 1);
+	EXPECT_EQ(plat_getenv("PL_TEST_VALUE", dst, sizeof(dst)), -1);
+	EXPECT_STREQ(dst, "");
+	setenv("PL_TEST_VALUE", "", 1);
+	memset(dst, '#', sizeof(dst));
+	EXPECT_EQ(plat_getenv("PL_TEST_VALUE", dst, sizeof(dst)), 1);
+	EXPECT_STREQ(dst, "");
+	unsetenv("PL_TEST_VALUE");
+	memset(dst, '#', sizeof(dst));
+	EXPECT_EQ(plat_getenv("PL_TEST_VALUE", dst, sizeof(dst)), 0);
+	EXPECT_STREQ(dst, "");
+}
 
 TEST(PlatTextToUtf8, ValidTextStaysWhereItIsAndTheRestIsRepaired)
 {

@@ -22,7 +22,19 @@ const char *plat_null_redirect(void);
  * Leaves dst empty when neither conversion works. */
 void plat_utc_text(char *dst, size_t dst_size);
 
-enum { PLAT_NAME_SIZE = 260 };
+/* Copies the value of the environment variable name into dst, as UTF-8. Returns 1 when it is
+ * defined (dst holds the value, which may be empty), 0 when it is not (dst empty), and -1 when
+ * it is defined but cannot be given: longer than dst_size-1 bytes, or (Windows) holding an
+ * unpaired surrogate, which no UTF-8 text can carry (dst empty). */
+int plat_getenv(const char *name, char *dst, size_t dst_size);
+
+/* A buffer of this size holds any value either platform passes: Linux takes 128 KiB for one
+ * variable, name included; Windows 32767 UTF-16 units, at most 3 bytes each in UTF-8. */
+enum { PLAT_ENV_VALUE_SIZE = 131072 };
+
+/* A name of up to 259 UTF-16 units (Windows) in UTF-8, at most 3 bytes a unit; Linux names
+ * have at most 255 bytes. */
+enum { PLAT_NAME_SIZE = 3 * 259 + 1 };
 
 struct PlatDirEntry {
 	char name[PLAT_NAME_SIZE];

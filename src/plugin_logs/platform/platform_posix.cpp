@@ -42,6 +42,19 @@ void plat_utc_text(char *dst, size_t dst_size)
 		dst[0] = '\0';
 }
 
+int plat_getenv(const char *name, char *dst, size_t dst_size)
+{
+	const char *value = getenv(name);
+	dst[0] = '\0';
+	if (value == NULL)
+		return 0;
+	size_t n = strlen(value);
+	if (n > dst_size - 1)
+		return -1;
+	memcpy(dst, value, n + 1);
+	return 1;
+}
+
 int plat_dir_open(PlatDir *d, const char *dir)
 {
 	DIR *h = opendir(dir);

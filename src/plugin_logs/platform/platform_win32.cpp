@@ -14,6 +14,17 @@
 #include <time.h>
 #include <windows.h>
 
+enum {
+	/* Units of a path for the wide calls: the walk's paths have at most 1023 UTF-8 bytes,
+	 * and a relative one made whole gains the current folder. */
+	WIDE_PATH_SIZE = 2048,
+	/* Paths from this many units on take the \\?\ form: plain ones fail at MAX_PATH (260
+	 * with the NUL), a folder's already at 248. */
+	LONG_PATH_FROM = MAX_PATH - 12,
+	ENV_NAME_SIZE = 64,
+	ENV_INLINE_SIZE = 512
+};
+
 void plat_stdout_binary(void)
 {
 	/* The runtime's text mode would turn every LF into CR LF on the way to the web server. */
@@ -33,6 +44,45 @@ char plat_sep(void)
 const char *plat_null_redirect(void)
 {
 	return "2>NUL";
+}
+
+/* What plat_getenv returns for a value of n units in buf, which GetEnvironmentVariableW has
+ * just filled. */
+static int env_value(const WCHAR *buf, DWORD n, char *dst, size_t dst_size)
+{
+	/* An empty value also gives 0; only the error code tells it from a missing one. */
+	if (n == 0)
+		return GetLastError() == ERROR_ENVVAR_NOT_FOUND ? 0 : 1;
+	int exact;
+	utf16_to_utf8((const uint16_t *)buf, n, dst, dst_size, &exact);
+	if (!exact) {
+		dst[0] = '\0';
+		return -1;
+	}
+	return 1;
+}
+
+int plat_getenv(const char *name, char *dst, size_t dst_size)
+{
+	WCHAR wname[ENV_NAME_SIZE];
+	WCHAR inline_buf[ENV_INLINE_SIZE];
+	dst[0] = '\0';
+	if (utf8_to_utf16(name, strlen(name), (uint16_t *)wname, ENV_NAME_SIZE) == UTF16_FAILED)
+		return 0;
+	SetLastError(ERROR_SUCCESS);
+	DWORD n = GetEnvironmentVariableW(wname, inline_buf, ENV_INLINE_SIZE);
+	if (n < ENV_INLINE_SIZE)
+		return env_value(inline_buf, n, dst, dst_size);
+	/* Too long for the buffer: n is the size it needs. Long values are rare (a query string
+	 * may have 32767 units), and that once is worth a heap buffer. */
+	WCHAR *big = (WCHAR *)malloc(n * sizeof(WCHAR));
+	if (big == NULL)
+		return -1;
+	SetLastError(ERROR_SUCCESS);
+	DWORD m = GetEnvironmentVariableW(wname, big, n);
+	int got = m < n ? env_value(big, m, dst, dst_size) : -1;
+	free(big);
+	return got;
 }
 
 void plat_utc_text(char *dst, size_t dst_size)
