@@ -275,6 +275,21 @@ TEST(ScanRoot, NameRuleAndLabel)
 	}
 }
 
+TEST(ScanRoot, NamesThatAreNotUtf8AreLeftOutButCostBudget)
+{
+	TempTree tree;
+	tree.file("w/caf\xc3\xa9.log");
+	tree.file("w/caf\xe9.log");
+	tree.file("w/dossier-\xe9/inner.log");
+	auto cat = empty_catalogue();
+	int32_t budget = 100;
+	std::string w = tree.root() + "/w";
+	scan_root(cat.get(), w.c_str(), WALK_DEPTH, &budget);
+	EXPECT_EQ(ids_of(cat.get()), std::set<std::string>{"file:" + w + "/caf\xc3\xa9.log"});
+	// The folder is not entered: its file costs nothing.
+	EXPECT_EQ(budget, 100 - 3);
+}
+
 TEST(ScanRoot, BudgetBoundary)
 {
 	TempTree tree;

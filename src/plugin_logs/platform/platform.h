@@ -39,6 +39,9 @@ enum { PLAT_NAME_SIZE = 3 * 259 + 1 };
 struct PlatDirEntry {
 	char name[PLAT_NAME_SIZE];
 	int is_dir;       /* a directory, or a link or junction to one */
+	int name_ok;      /* name is the entry's own name in UTF-8: Linux names that are not UTF-8
+			   * and Windows names with an unpaired surrogate are not, and cannot be
+			   * opened through any path a document can hold */
 };
 
 /* An open directory listing; fields are the platform's own. */

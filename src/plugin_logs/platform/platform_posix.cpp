@@ -76,6 +76,8 @@ int plat_dir_next(PlatDir *d, PlatDirEntry *out)
 		n = sizeof(out->name) - 1;
 	memcpy(out->name, de->d_name, n);
 	out->name[n] = '\0';
+	/* Names are bytes here; only UTF-8 ones can go into a document and come back. */
+	out->name_ok = utf8_valid_len(out->name, n) == n;
 	if (de->d_type == DT_DIR) {
 		out->is_dir = 1;
 	} else if (de->d_type == DT_LNK || de->d_type == DT_UNKNOWN) {

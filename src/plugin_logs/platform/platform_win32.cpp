@@ -98,13 +98,48 @@ void plat_utc_text(char *dst, size_t dst_size)
 		dst[0] = '\0';
 }
 
-static void fill_entry(PlatDirEntry *out, const WIN32_FIND_DATAA *fd)
+/* path as UTF-16 for the wide calls. A long one is made whole as the plain form would make it
+ * (".", "..", trailing dots and spaces, forward slashes), then given in the \\?\ form, which
+ * takes a path literally up to 32767 units. Returns 0 when path is not UTF-8 or too long. */
+static int wide_path(const char *path, WCHAR *dst, size_t dst_size)
 {
-	size_t n = strlen(fd->cFileName);
-	if (n >= sizeof(out->name))
-		n = sizeof(out->name) - 1;
-	memcpy(out->name, fd->cFileName, n);
-	out->name[n] = '\0';
+	WCHAR plain[WIDE_PATH_SIZE];
+	size_t n = utf8_to_utf16(path, strlen(path), (uint16_t *)plain, WIDE_PATH_SIZE);
+	if (n == UTF16_FAILED)
+		return 0;
+	if (n < LONG_PATH_FROM) {
+		if (n + 1 > dst_size)
+			return 0;
+		memcpy(dst, plain, (n + 1) * sizeof(WCHAR));
+		return 1;
+	}
+	WCHAR full[WIDE_PATH_SIZE];
+	DWORD m = GetFullPathNameW(plain, WIDE_PATH_SIZE, full, NULL);
+	if (m == 0 || m >= WIDE_PATH_SIZE)
+		return 0;
+	const WCHAR *rest = full;
+	const WCHAR *prefix = L"\\\\?\\";
+	if (full[0] == L'\\' && full[1] == L'\\') {
+		if (full[2] == L'?' || full[2] == L'.') {
+			prefix = L""; /* a device path already */
+		} else {
+			prefix = L"\\\\?\\UNC\\";
+			rest = full + 2;
+		}
+	}
+	size_t p = wcslen(prefix);
+	size_t r = wcslen(rest);
+	if (p + r + 1 > dst_size)
+		return 0;
+	memcpy(dst, prefix, p * sizeof(WCHAR));
+	memcpy(dst + p, rest, (r + 1) * sizeof(WCHAR));
+	return 1;
+}
+
+static void fill_entry(PlatDirEntry *out, const WIN32_FIND_DATAW *fd)
+{
+	utf16_to_utf8((const uint16_t *)fd->cFileName, wcslen(fd->cFileName), out->name, sizeof(out->name),
+		      &out->name_ok);
 	/* Junctions and directory links carry the directory bit too. The size here is left
 	 * alone: NTFS updates it in the directory entry lazily, so a log being written would
 	 * show a stale size. */
@@ -114,12 +149,12 @@ static void fill_entry(PlatDirEntry *out, const WIN32_FIND_DATAA *fd)
 int plat_dir_open(PlatDir *d, const char *dir)
 {
 	char pattern[1024];
-	WIN32_FIND_DATAA fd;
+	WCHAR wide[WIDE_PATH_SIZE];
+	WIN32_FIND_DATAW fd;
 	memset(d, 0, sizeof(*d));
-	int n = snprintf(pattern, sizeof(pattern), "%s\\*", dir);
-	if (n < 0 || (size_t)n >= sizeof(pattern))
+	if (!fmt_into(pattern, sizeof(pattern), "%s\\*", dir) || !wide_path(pattern, wide, WIDE_PATH_SIZE))
 		return 0;
-	HANDLE h = FindFirstFileA(pattern, &fd);
+	HANDLE h = FindFirstFileW(wide, &fd);
 	if (h == INVALID_HANDLE_VALUE)
 		return 0;
 	d->handle = h;
@@ -130,13 +165,13 @@ int plat_dir_open(PlatDir *d, const char *dir)
 
 int plat_dir_next(PlatDir *d, PlatDirEntry *out)
 {
-	WIN32_FIND_DATAA fd;
+	WIN32_FIND_DATAW fd;
 	if (d->pending) {
 		d->pending = 0;
 		*out = d->first;
 		return 1;
 	}
-	if (!FindNextFileA((HANDLE)d->handle, &fd))
+	if (!FindNextFileW((HANDLE)d->handle, &fd))
 		return 0;
 	fill_entry(out, &fd);
 	return 1;
@@ -151,8 +186,9 @@ void plat_dir_close(PlatDir *d)
 
 int plat_file_info(const char *path, PlatFileInfo *out)
 {
+	WCHAR wide[WIDE_PATH_SIZE];
 	WIN32_FILE_ATTRIBUTE_DATA fa;
-	if (!GetFileAttributesExA(path, GetFileExInfoStandard, &fa))
+	if (!wide_path(path, wide, WIDE_PATH_SIZE) || !GetFileAttributesExW(wide, GetFileExInfoStandard, &fa))
 		return 0;
 	out->is_dir = (fa.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 	out->size = (int64_t)(((uint64_t)fa.nFileSizeHigh << 32) | fa.nFileSizeLow);
@@ -160,7 +196,7 @@ int plat_file_info(const char *path, PlatFileInfo *out)
 		return 1;
 	/* The attribute query describes a file link itself (size 0), not the log it names;
 	 * opening it follows the link. */
-	HANDLE h = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+	HANDLE h = CreateFileW(wide, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
 			       NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
 	if (h == INVALID_HANDLE_VALUE)
 		return 0;
@@ -177,7 +213,10 @@ int plat_file_info(const char *path, PlatFileInfo *out)
 FILE *plat_log_open(const char *path)
 {
 	/* Share read, write and delete: a viewer must never make a log rotation fail. */
-	HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+	WCHAR wide[WIDE_PATH_SIZE];
+	if (!wide_path(path, wide, WIDE_PATH_SIZE))
+		return NULL;
+	HANDLE h = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
 			       NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
 	if (h == INVALID_HANDLE_VALUE)
 		return NULL;
