@@ -119,9 +119,12 @@ class Target:
                 if k in os.environ:
                     env[k] = os.environ[k]
             env["WINEDEBUG"] = "-all"
+            # Wine takes its Unix character set and its Windows locale from LANG: UTF-8 carries
+            # every name and value unchanged, and this locale's ANSI code page is 1252.
+            env["LANG"] = "C.UTF-8"
         if case.query is not None:
             q = case.query
-            env["QUERY_STRING"] = q.decode("latin-1") if isinstance(q, bytes) else q
+            env["QUERY_STRING"] = q.decode("utf-8", "surrogateescape") if isinstance(q, bytes) else q
         for k, v in case.env.items():
             if v is not None:
                 env[k] = v
