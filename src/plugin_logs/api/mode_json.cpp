@@ -6,7 +6,9 @@
 
 enum {
 	ACTION_PARAM_SIZE = 32,
-	SRC_PARAM_SIZE = 600,
+	/* The raw value is cut before it is decoded: room for the longest id the catalogue
+	 * holds with every byte percent-encoded, as a browser sends a path's non-ASCII bytes. */
+	SRC_PARAM_SIZE = 3 * (SRC_ID_SIZE - 1) + 1,
 	LINES_PARAM_SIZE = 16,
 	Q_PARAM_SIZE = 256,
 	UTC_TEXT_SIZE = 40
