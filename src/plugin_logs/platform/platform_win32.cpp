@@ -257,10 +257,10 @@ void *plat_alloc_zeroed(size_t count, size_t size)
 	return calloc(count, size);
 }
 
-/* src[0..*len), which is not UTF-8, decoded from the ANSI code page into dst. Returns the
- * length written, or -1 when the code page cannot read it. Kept apart so the common valid line
- * does not pay for this frame. */
-static long ansi_to_utf8(const char *src, size_t len, char *dst, size_t dst_size)
+/* src[0..len), which is not UTF-8, decoded from the ANSI code page into dst. Returns the
+ * length written, or -1 when the code page cannot read it. Never inlined, so the common valid
+ * line does not pay for this frame's stack probe. */
+__attribute__((noinline)) static long ansi_to_utf8(const char *src, size_t len, char *dst, size_t dst_size)
 {
 	enum { TEXT_WIDE_SIZE = 8192 };
 	WCHAR wide[TEXT_WIDE_SIZE];
