@@ -1,9 +1,11 @@
-/* json_str for any bytes: one JSON string literal that parses whenever the input is UTF-8, and
- * never a raw control byte. */
+/* json_str for any bytes: one JSON string literal of valid UTF-8 that parses, never a raw
+ * control byte, and the input itself between the quotes when it is UTF-8 without anything to
+ * escape. */
 #include "plugin_logs/plugin_logs.h"
 #include "capture.h"
 #include "json_check.h"
 
+#include <algorithm>
 #include <string.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -18,7 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	for (unsigned char b : out)
 		if (b < 0x20)
 			abort();
-	if (utf8_valid(in.data(), in.size()) && !json_valid(out.data(), out.size(), 0))
+	if (!json_valid(out.data(), out.size(), 0))
+		abort();
+	if (utf8_valid(in.data(), in.size()) && in.find_first_of("\"\\") == std::string::npos &&
+	    std::none_of(in.begin(), in.end(), [](char c) { return (unsigned char)c < 0x20; }) &&
+	    out != "\"" + in + "\"")
 		abort();
 	return 0;
 }

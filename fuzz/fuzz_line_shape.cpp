@@ -1,13 +1,15 @@
 /* parse_log_line for one line of any bytes and length: every field terminated inside its
- * array, and nothing read outside the line. */
+ * array, nothing read outside the line, and fields of a UTF-8 line cut between characters. */
 #include "plugin_logs/plugin_logs.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-static void check_field(const char *field, size_t size)
+static void check_field(const char *field, size_t size, int utf8)
 {
 	if (memchr(field, '\0', size) == NULL)
+		abort();
+	if (utf8 && utf8_valid_len(field, strlen(field)) != strlen(field))
 		abort();
 }
 
@@ -19,9 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	LogEntry e;
 	memset(&e, 'Z', sizeof(e));
 	parse_log_line(&e, line, size);
-	check_field(e.ts, sizeof(e.ts));
-	check_field(e.unit, sizeof(e.unit));
-	check_field(e.text, sizeof(e.text));
+	int utf8 = utf8_valid_len(line, size) == size;
+	check_field(e.ts, sizeof(e.ts), utf8);
+	check_field(e.unit, sizeof(e.unit), utf8);
+	check_field(e.text, sizeof(e.text), utf8);
 	if (e.sev != 0)
 		abort();
 	free(line);

@@ -80,7 +80,8 @@ int get_query_val(const char *qs, const char *key, char *dst, size_t dst_size);
 /* front/json_out.cpp */
 /* Writes the 107-byte CGI header block of every JSON document. */
 void json_header(void);
-/* Writes s as one JSON string literal; null or empty gives "". */
+/* Writes s as one JSON string literal; null or empty gives "". Each sequence that is not
+ * UTF-8 is written as U+FFFD, so the literal is always valid UTF-8. */
 void json_str(const char *s);
 /* printf to standard output; write errors are ignored. */
 void out_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -102,6 +103,10 @@ void require_node_auth(void);
 int mode_json(const char *qs);
 
 /* api/sources.cpp */
+enum { REQUESTED_ECHO_SIZE = 32 };
+/* The "requested" echo of a request value: valid UTF-8 (each invalid sequence one U+FFFD),
+ * cut before a character that would pass dst_size-1 bytes. */
+void echo_requested(char *dst, size_t dst_size, const char *value);
 /* Writes the sources document for the built catalogue. */
 void write_sources(const SourceCatalogue *cat, const char *utc);
 /* Returns the row whose id equals src byte for byte; otherwise writes the
@@ -135,12 +140,33 @@ void scan_root_until(SourceCatalogue *cat, const char *dir, int32_t depth, int32
 /* readers/text.cpp */
 /* 1 when needle occurs in hay under ASCII case folding, or when either is absent/empty needle. */
 int ci_contains(const char *hay, const char *needle);
-/* Copies src[0..src_len) without leading/trailing tab, LF, CR, space into dst; overlap-safe. */
+/* Copies src[0..src_len) without leading/trailing tab, LF, CR, space into dst, cut as
+ * copy_text_cut cuts; overlap-safe. */
 void trim_into(char *dst, size_t dst_size, const char *src, size_t src_len);
 /* The length to cut s at, at most n, that does not end inside a UTF-8 sequence: n backed off
  * over the continuation bytes (at most three) that would start s[n]. s must hold more than n
  * bytes; a cut of valid UTF-8 stays valid. */
 size_t utf8_cut(const char *s, size_t n);
+/* Copies src[0..len) into dst, cut to at most dst_size-1 bytes where utf8_cut allows, and
+ * terminates it; overlap-safe. Returns the bytes copied. */
+size_t copy_text_cut(char *dst, size_t dst_size, const char *src, size_t len);
+
+/* The replacement character U+FFFD, which stands for each invalid sequence in a document. */
+#define UTF8_REPLACEMENT "\xEF\xBF\xBD"
+/* The sequence that begins s, of which avail bytes may be read (avail >= 1): its length, 1 to
+ * 4, when it is one valid character; otherwise minus the length of its maximal subpart, the 1
+ * to 3 bytes one U+FFFD replaces (a lead byte and the continuation bytes that were right for
+ * it). A NUL-terminated s may be passed with avail 4: no byte after a NUL is read. */
+int utf8_seq(const char *s, size_t avail);
+/* The length of the longest prefix of s[0..len) that is valid UTF-8 (len when all of it is). */
+size_t utf8_valid_len(const char *s, size_t len);
+/* len, less the bytes of a character cut off at the end of s[0..len) (its lead byte and the
+ * right continuation bytes that follow, but fewer than it announces). */
+size_t utf8_whole_len(const char *s, size_t len);
+/* Copies src[0..len) into dst as valid UTF-8, each invalid sequence (as utf8_seq measures it)
+ * written as one U+FFFD; stops before a character that does not fit in dst_size-1 bytes and
+ * terminates dst. dst_size of 3 * len + 1 always suffices. Returns the bytes written. */
+size_t utf8_repair(const char *src, size_t len, char *dst, size_t dst_size);
 /* Keyword classification of a message text: SEV_ERR, SEV_WARN or SEV_INFO. */
 int32_t severity_of(const char *text);
 /* LogEntry.sev of a file line not yet classified; the printer classifies it. */

@@ -8,7 +8,7 @@ import json
 import os
 from urllib.parse import quote
 
-from run import JSON_HEADER, Case, doc, json_str
+from run import JSON_HEADER, Case, doc, echo, json_str
 
 EVENT_ROWS = ('{"id":"event:System","label":"Windows System log","kind":"event","size":0,"mtime":0},'
               '{"id":"event:Application","label":"Windows Application log","kind":"event","size":0,'
@@ -102,8 +102,8 @@ def listing(t, files=None, truncated=False, count=None, among=None, check=None):
 
 
 def refused(src):
-    """The refusal for a src given as bytes: the first 31 bytes echoed."""
-    return doc(REFUSAL_HEAD.encode() + json_str(src[:31]) + b"}")
+    """The refusal for a src given as bytes: at most its first 31 bytes echoed."""
+    return doc(REFUSAL_HEAD.encode() + json_str(echo(src)) + b"}")
 
 
 def src_query(action, src, extra=""):
@@ -289,6 +289,7 @@ def cases(t, tmp):
              query="action=sources", local=tmp + "/sparse"),
     ]
     out += linux_only_trees(t, tmp)
+    out += path_limit_trees(t, tmp)
 
     # --- Links: a linked folder is a folder, and a loop is bounded by the depth --------
     links = tmp + "/links/wendquil"
@@ -327,33 +328,22 @@ def enumeration_order(root, depth=4):
 
 
 def linux_only_trees(t, tmp):
-    """Trees the Windows build cannot be shown: names Windows forbids, special files, and
-    paths beyond the 259 characters its ANSI file calls take."""
+    """Trees the Windows build cannot be shown: names Windows forbids, names that are not
+    UTF-8, and special files."""
     if t.kind != "linux":
         return []
     odd = tmp + "/odd/wendquil"
-    weird = [mk(odd + '/we"ird\ttab\x01.log'), mk(odd + "/back\\slash.log"),
-             mk(odd + "/caf" + b"\xe9".decode("utf-8", "surrogateescape") + ".log")]
+    weird = [mk(odd + '/we"ird\ttab\x01.log'), mk(odd + "/back\\slash.log")]
     os.mkfifo(odd + "/pipe.log")
     os.symlink("/dev/zero", odd + "/zero.log")
     os.symlink(odd + "/absent", odd + "/dangling.log")
-
-    # Paths of 593 characters fit an identifier ("file:" + path, at most 599 bytes); 594 do not.
-    lng = tmp + "/lng/wendquil"
-    base = lng + "/" + "a" * 200 + "/" + "b" * (500 - len(lng) - 202)
-    fits = mk(base + "/" + "f" * (593 - 500 - 1 - 4) + ".log")
-    over = mk(base + "/" + "o" * (594 - 500 - 1 - 4) + ".log")
-    assert len(fits) == 593 and len(over) == 594
-    # Folders past the 1024-byte path buffer: skipped, never cut.
-    deep = tmp + "/deep/wendquil"
-    d = deep
-    deep_files = []
-    for i in range(5):
-        d += "/" + chr(ord("a") + i) * 250
-        deep_files.append(mk(d + "/x.log"))
-    near = [p for p in deep_files if len(p) <= 593]
+    # Names that are not UTF-8 cannot stand in a document, nor come back from one.
+    latin1 = b"\xe9".decode("utf-8", "surrogateescape")
+    mk(odd + "/caf" + latin1 + ".log")
+    mk(odd + "/dossier-" + latin1 + "/inner.log")
     return [
-        Case("quotes, control bytes and other bytes in names are escaped; label after a backslash",
+        Case("quotes and control bytes in names are escaped; label after a backslash; names that "
+             "are not UTF-8 are left out and such folders not entered",
              listing(t, weird), query="action=sources", local=tmp + "/odd", targets=("linux",)),
         Case("a file named with quote and tab is found by its identifier", accepted(t.file_id(weird[0])),
              query=src_query("tail", t.file_id(weird[0]), "&lines=1"), local=tmp + "/odd",
@@ -361,12 +351,36 @@ def linux_only_trees(t, tmp):
         Case("a FIFO or device named .log is refused", refused(t.file_id(odd + "/pipe.log").encode()),
              query=src_query("tail", t.file_id(odd + "/pipe.log")), local=tmp + "/odd",
              targets=("linux",)),
+    ]
+
+
+def path_limit_trees(t, tmp):
+    """The walk's bounds on the length of a path, in bytes of the path as the program forms it:
+    far beyond the 259 characters at which plain Windows file calls stop."""
+    extra = len(t.path(tmp)) - len(tmp)  # "Z:" under Wine
+    # Paths of 593 characters fit an identifier ("file:" + path, at most 599 bytes); 594 do not.
+    lng = tmp + "/lng/wendquil"
+    base = lng + "/" + "a" * 200 + "/" + "b" * (500 - len(lng) - 202 - extra)
+    fits = mk(base + "/" + "f" * (593 - 500 - 1 - 4) + ".log")
+    over = mk(base + "/" + "o" * (594 - 500 - 1 - 4) + ".log")
+    assert len(t.path(fits)) == 593 and len(t.path(over)) == 594
+    # Folders past the 1024-byte path buffer: skipped, never cut.
+    deep = tmp + "/deep/wendquil"
+    d = deep
+    deep_files = []
+    for i in range(5):
+        d += "/" + chr(ord("a") + i) * 250
+        deep_files.append(mk(d + "/x.log"))
+    near = [p for p in deep_files if len(t.path(p)) <= 593]
+    return [
         Case("paths up to 593 characters are listed, 594 are not", listing(t, [fits]),
-             query="action=sources", local=tmp + "/lng", targets=("linux",)),
+             query="action=sources", local=tmp + "/lng"),
+        Case("the 593-character path is read", accepted(t.file_id(fits)),
+             query=src_query("tail", t.file_id(fits)), local=tmp + "/lng"),
         Case("the 594-character path is refused", refused(t.file_id(over).encode()),
-             query=src_query("tail", t.file_id(over)), local=tmp + "/lng", targets=("linux",)),
+             query=src_query("tail", t.file_id(over)), local=tmp + "/lng"),
         Case("folders beyond the path buffer are skipped whole", listing(t, near),
-             query="action=sources", local=tmp + "/deep", targets=("linux",)),
+             query="action=sources", local=tmp + "/deep"),
     ]
 
 
@@ -437,8 +451,10 @@ def lookup_cases(t, tmp):
         Case("tail without src is refused", refused(b""), query="action=tail", **env),
         Case("tail with an empty src is refused", refused(b""), query="action=tail&src=", **env),
         Case("a long src is echoed cut to 31 bytes", refused(b"q" * 40), query="action=tail&src=" + "q" * 40),
-        Case("the echo can end inside a multi-byte character", refused(b"a" * 30 + b"\xc3\xa9"),
+        Case("the echo ends before a character that would pass 31 bytes", refused(b"a" * 30 + b"\xc3\xa9"),
              query="action=tail&src=" + "a" * 30 + "%C3%A9"),
+        Case("the echo shows bytes that are not UTF-8 as U+FFFD", refused(b"\xff\xe2\x82!\xc3\xa9"),
+             query="action=tail&src=%FF%E2%82!%C3%A9"),
         Case("search with an unlisted src and no q is refused first", refused(b"event:Nope"),
              query="action=search&src=event:Nope&q="),
         Case("src is decoded before the lookup: + is a space", refused(b"event:System "),

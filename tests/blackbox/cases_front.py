@@ -77,6 +77,10 @@ def cases(t, tmp):
         Case("control bytes in action are escaped", unknown('x"\\\t\x01'),
              query="action=x%22%5C%09%01"),
         Case("%00 ends the action value", unknown("in"), query="action=in%00fo"),
+        Case("an action that is not UTF-8 is echoed with U+FFFD", unknown("x\ufffdy\ufffd"),
+             query="action=x%C3y%E2%82"),
+        Case("a raw non-ASCII action is cut before a character past 31 bytes", unknown("ж" * 15),
+             query="action=" + "ж" * 16),
         Case("first action segment wins", info(t), query="action=info&action=units"),
         Case("huge lines value is harmless", info(t), query="action=info&lines=99999999999999"),
         # The password gate.

@@ -4,7 +4,7 @@ import json
 import os
 from pathlib import Path
 
-from run import JSON_HEADER, Case, doc, json_str
+from run import JSON_HEADER, Case, doc, echo, json_str
 
 REFUSAL = ('{"ok":false,"error":"source_not_allowed","message":"that path is not in this '
            "plugin's read allowlist; call action=sources for the current list\",\"requested\":")
@@ -16,9 +16,8 @@ def pct(raw: bytes) -> str:
 
 
 def refused(src: bytes) -> bytes:
-    """The refusal for a decoded src: the echo is its first 31 bytes, up to a NUL."""
-    echo = src.split(b"\0", 1)[0][:31]
-    return doc(REFUSAL.encode() + json_str(echo) + b"}")
+    """The refusal for a decoded src: the echo is at most its first 31 bytes, up to a NUL."""
+    return doc(REFUSAL.encode() + json_str(echo(src.split(b"\0", 1)[0])) + b"}")
 
 
 def parse_doc(out: bytes):

@@ -45,6 +45,24 @@ def json_str(value: Union[str, bytes]) -> bytes:
     return bytes(out)
 
 
+def repaired(raw: bytes) -> bytes:
+    """raw as a document carries it: each invalid UTF-8 sequence (its maximal subpart) one
+    U+FFFD, which is what Python's "replace" does too."""
+    return raw.decode("utf-8", "replace").encode("utf-8")
+
+
+def echo(raw: bytes, size: int = 31) -> bytes:
+    """A request value as "requested" echoes it: repaired, and cut before the first character
+    that would pass `size` bytes."""
+    out = b""
+    for ch in repaired(raw).decode("utf-8"):
+        piece = ch.encode("utf-8")
+        if len(out) + len(piece) > size:
+            break
+        out += piece
+    return out
+
+
 def doc(body: Union[str, bytes]) -> bytes:
     """A JSON response: the header block, the one-line body and a line feed."""
     if isinstance(body, str):
@@ -101,9 +119,12 @@ class Target:
                 if k in os.environ:
                     env[k] = os.environ[k]
             env["WINEDEBUG"] = "-all"
+            # Wine takes its Unix character set and its Windows locale from LANG: UTF-8 carries
+            # every name and value unchanged, and this locale's ANSI code page is 1252.
+            env["LANG"] = "C.UTF-8"
         if case.query is not None:
             q = case.query
-            env["QUERY_STRING"] = q.decode("latin-1") if isinstance(q, bytes) else q
+            env["QUERY_STRING"] = q.decode("utf-8", "surrogateescape") if isinstance(q, bytes) else q
         for k, v in case.env.items():
             if v is not None:
                 env[k] = v
@@ -163,6 +184,10 @@ def check(target: Target, case: Case) -> Optional[str]:
         return "timed out"
     out = UTC_RE.sub(b'"utc":"U"', res.stdout)
     problems = []
+    try:
+        res.stdout.decode("utf-8", "strict")
+    except UnicodeDecodeError as e:
+        problems.append(f"output is not UTF-8 at byte {e.start}: {res.stdout[max(0, e.start - 60):e.end + 20]!r}")
     if res.returncode != case.exit_code:
         problems.append(f"exit status {res.returncode}, expected {case.exit_code}; stderr: "
                         f"{res.stderr[-2000:]!r}")

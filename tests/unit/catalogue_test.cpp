@@ -151,6 +151,15 @@ TEST(AddSrc, BoundedCopies)
 	}
 }
 
+TEST(AddSrc, LabelIsCutBetweenCharacters)
+{
+	auto cat = empty_catalogue();
+	// 94 bytes and é: the 96-byte label has room for 95, which would end inside é.
+	std::string label = std::string(94, 'l') + "\xc3\xa9.log";
+	add_src(cat.get(), "file:/x", label.c_str(), "file", 0);
+	EXPECT_EQ(std::string(cat->sources[0].label), std::string(94, 'l'));
+}
+
 TEST(AddSrc, DuplicateIsDroppedWithoutFlag)
 {
 	auto cat = empty_catalogue();
@@ -264,6 +273,21 @@ TEST(ScanRoot, NameRuleAndLabel)
 		EXPECT_STREQ(row.kind, "file");
 		EXPECT_EQ(row.mtime, 0);
 	}
+}
+
+TEST(ScanRoot, NamesThatAreNotUtf8AreLeftOutButCostBudget)
+{
+	TempTree tree;
+	tree.file("w/caf\xc3\xa9.log");
+	tree.file("w/caf\xe9.log");
+	tree.file("w/dossier-\xe9/inner.log");
+	auto cat = empty_catalogue();
+	int32_t budget = 100;
+	std::string w = tree.root() + "/w";
+	scan_root(cat.get(), w.c_str(), WALK_DEPTH, &budget);
+	EXPECT_EQ(ids_of(cat.get()), std::set<std::string>{"file:" + w + "/caf\xc3\xa9.log"});
+	// The folder is not entered: its file costs nothing.
+	EXPECT_EQ(budget, 100 - 3);
 }
 
 TEST(ScanRoot, BudgetBoundary)
@@ -479,6 +503,10 @@ TEST(BuildCatalogue, EventRowsFirstAndSecondRootSkippedWhenIdentical)
 	};
 	std::string profile = tree.root();
 	std::string profile_other = tree.root() + "/.";
+	// A root that names the same folder through one that is not UTF-8: no id under it could
+	// stand in a document.
+	tree.dir("x\xe9");
+	std::string local_bad = tree.root() + "/x\xe9/../AppData/Local";
 	const EnvRow rows[] = {
 		{nullptr, nullptr, 2, 0},
 		{"", nullptr, 2, 0},
@@ -488,6 +516,7 @@ TEST(BuildCatalogue, EventRowsFirstAndSecondRootSkippedWhenIdentical)
 		{local.c_str(), profile.c_str(), CATALOGUE_ROWS, 0},
 		// The same folder spelt differently: walked twice, its files do not fit twice.
 		{local.c_str(), profile_other.c_str(), CATALOGUE_ROWS, 1},
+		{local_bad.c_str(), nullptr, 2, 0},
 	};
 	for (const EnvRow &row : rows) {
 		if (row.local != nullptr)

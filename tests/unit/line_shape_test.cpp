@@ -79,6 +79,31 @@ TEST(LineShape, Table)
 		check(r);
 }
 
+TEST(LineShape, FieldsAreCutBetweenCharacters)
+{
+	const std::string e = "\xc3\xa9"; // é, two bytes
+	const ShapeRow rows[] = {
+		// The syslog ts is 15 bytes; é at index 14 would be split by it (and the host, from
+		// index 16, is empty).
+		{"Jan 05 10:00:0" + e + " h u: t", "Jan 05 10:00:0", "h u", "t", SEV_INFO},
+		// The ISO ts is at most 24 bytes; é at index 23 would be split by it.
+		{"2024-01-15T10:30:00.123" + e + " x", "2024-01-15T10:30:00.123", "", "x", SEV_INFO},
+		// The end-of-ts scan stops at index 32, inside é: the text begins after it.
+		{"2024-01-15T10:30:00.12345678901" + e + "rest", "2024-01-15T10:30:00.1234", "", "rest",
+		 SEV_INFO},
+		// 1023 bytes of text: 1022 a and é do not fit, so é goes.
+		{std::string(1022, 'a') + e + "zz", "", "", std::string(1022, 'a'), SEV_INFO},
+		{"2024-01-15T10:30:00 " + std::string(1022, 'a') + e, "2024-01-15T10:30:00", "",
+		 std::string(1022, 'a'), SEV_INFO},
+		{"Jan 05 10:00:00 h u:" + std::string(1022, 'a') + e, "Jan 05 10:00:00", "u",
+		 std::string(1022, 'a'), SEV_INFO},
+		{"Jan 05 10:00:00 h \xd1\x81\xd0\xbb\xd1\x83\xd0\xb6\xd0\xb1\xd0\xb0: " + e, "Jan 05 10:00:00",
+		 "\xd1\x81\xd0\xbb\xd1\x83\xd0\xb6\xd0\xb1\xd0\xb0", e, SEV_INFO},
+	};
+	for (const ShapeRow &r : rows)
+		check(r);
+}
+
 TEST(LineShape, SyslogTextIsCutBeforeItIsTrimmed)
 {
 	// 1023 characters after the colon: a blank at the cut edge is trimmed with the rest.

@@ -157,6 +157,65 @@ TEST_F(LogFile, LongLinesArriveInChunksOf2047)
 	EXPECT_EQ(got[2], "next");
 }
 
+TEST_F(LogFile, AChunkEndsOnAWholeCharacter)
+{
+	const std::string zh = "\xd0\xb6"; // ж, two bytes
+	std::string cyr;
+	for (int i = 0; i < 1500; i++)
+		cyr += zh;
+	struct Row {
+		std::string content;
+		std::vector<std::string> want;
+	} rows[] = {
+		// 2047 bytes would end inside the 1024th ж: it begins the second chunk instead.
+		{cyr + "\n", {cyr.substr(0, 1022), cyr.substr(0, 2 * 477)}},
+		// One byte more in front and the chunk ends on a whole ж.
+		{"a" + cyr + "\n", {"a" + cyr.substr(0, 1022), cyr.substr(0, 2 * 477)}},
+		// The file ends right after a chunk whose last byte begins a character: that byte is
+		// the last piece, not lost.
+		{std::string(2046, 'a') + "\xc3", {std::string(1023, 'a'), "\xef\xbf\xbd"}},
+		{std::string(2046, 'a') + "\xc3\xa9\n", {std::string(1023, 'a'), "\xc3\xa9"}},
+	};
+	for (const Row &r : rows) {
+		int32_t n;
+		write(r.content);
+		EXPECT_EQ(tail(10, &n), r.want) << r.content.size();
+		EXPECT_EQ(n, (int32_t)r.want.size());
+	}
+}
+
+TEST_F(LogFile, LinesThatAreNotUtf8ShowUFFFD)
+{
+	int32_t n;
+	write("Gr\xfc\xdf" "e aus K\xf6ln\nJan 05 10:00:00 h Dienst\xe9[1]: Stra\xdf" "e\nvalid caf\xc3\xa9\n");
+	std::vector<LogEntry> slots(4);
+	EntryCollector ring = {slots.data(), 4, 0, 0};
+	ASSERT_EQ(read_log_file(path_.c_str(), nullptr, &ring, nullptr, 0), 3);
+	const std::string fffd = "\xef\xbf\xbd";
+	EXPECT_EQ(std::string(slots[0].text), "Gr" + fffd + fffd + "e aus K" + fffd + "ln");
+	EXPECT_EQ(std::string(slots[1].unit), "Dienst" + fffd + "[1]");
+	EXPECT_EQ(std::string(slots[1].text), "Stra" + fffd + "e");
+	EXPECT_EQ(std::string(slots[2].text), "valid caf\xc3\xa9");
+	// The search sees the text as it is shown.
+	EXPECT_EQ(search("\xef\xbf\xbdln", &n), (std::vector<std::string>{slots[0].text}));
+	EXPECT_TRUE(search("K\xf6ln", &n).empty());
+}
+
+TEST_F(LogFile, CutWindowStartingInsideACharacter)
+{
+	int32_t n;
+	// The window starts one byte into the file: inside ж of a UTF-8 line, whose broken rest
+	// goes; inside é of a line that is not UTF-8 anyway, which keeps its bytes.
+	write("\xd0\xb6 marker\n" + filler((size_t)kWindow + 1 - 10));
+	std::vector<std::string> got = head(&n);
+	ASSERT_FALSE(got.empty());
+	EXPECT_EQ(got[0], " marker");
+	write("\xc3\xa9\xe9t\xe9 x\n" + filler((size_t)kWindow + 1 - 8));
+	got = head(&n);
+	ASSERT_FALSE(got.empty());
+	EXPECT_EQ(got[0], "\xef\xbf\xbd\xef\xbf\xbdt\xef\xbf\xbd x");
+}
+
 TEST_F(LogFile, BytesAfterANulAreIgnored)
 {
 	int32_t n;

@@ -23,7 +23,12 @@ std::string random_line(std::mt19937 &rng)
 	size_t len = lengths[rng() % (sizeof(lengths) / sizeof(lengths[0]))];
 	while (line.size() < len) {
 		unsigned r = rng() % 100;
-		line += r == 0 ? '\0' : r < 3 ? '\r' : (char)('a' + r % 26);
+		if (r < 6)
+			line += "\xd0\xb6"; // ж: the chunk cuts must keep it whole in both readers
+		else if (r < 8)
+			line += '\xe9';      // é of Windows-1252: a line that is not UTF-8
+		else
+			line += r == 8 ? '\0' : r < 11 ? '\r' : (char)('a' + r % 26);
 	}
 	line.resize(len);
 	unsigned end = rng() % 10;
@@ -102,6 +107,8 @@ TEST_F(LogTail, AgreesWithTheForwardReaderOnCutWindows)
 		while (head.size() < kWindow + 1 - std::min(tail.size(), kWindow)) {
 			size_t len = (file % 4 == 1) ? 100000 : 1 + rng() % 5000;
 			std::string line(len, 'x');
+			for (size_t k = 0; file % 4 == 3 && k + 1 < len; k += 2)
+				line.replace(k, 2, "\xd0\xb6"); // the window may start inside a character
 			if (file % 4 == 2)
 				line[rng() % len] = '\0';
 			head += line + "\n";

@@ -68,7 +68,27 @@ TEST(JsonStr, Escapes)
 	EXPECT_EQ(capture_json_str(""), "\"\"");
 	EXPECT_EQ(capture_json_str("a\tb\nc\"d\\e\r"), "\"a\\tb\\nc\\\"d\\\\e\\r\"");
 	EXPECT_EQ(capture_json_str("\x1f\x08\x0c"), "\"\\u001f\\u0008\\u000c\"");
-	EXPECT_EQ(capture_json_str("\x7f/\xc3\xa9\xff"), "\"\x7f/\xc3\xa9\xff\"");
+	EXPECT_EQ(capture_json_str("\x7f/\xc3\xa9"), "\"\x7f/\xc3\xa9\"");
+}
+
+TEST(JsonStr, BytesThatAreNotUtf8BecomeUFFFD)
+{
+	const std::string fffd = "\xef\xbf\xbd";
+	const struct {
+		const char *in;
+		std::string want;
+	} rows[] = {
+		{"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+		{"\xff", fffd},
+		{"Gr\xfc\xdf" "e", "Gr" + fffd + fffd + "e"},
+		{"cut \xe2\x82", "cut " + fffd},           // one for the sequence the end cut
+		{"\xe2\x82\"x", fffd + "\\\"x"},            // an escape right after one
+		{"\xed\xa0\x80", fffd + fffd + fffd},       // an encoded surrogate
+		{"\xc0\x80\n", fffd + fffd + "\\n"},
+		{"\xf0\x9f\x98", fffd},
+	};
+	for (const auto &r : rows)
+		EXPECT_EQ(capture_json_str(r.in), "\"" + r.want + "\"") << testing::PrintToString(std::string(r.in));
 }
 
 }  // namespace

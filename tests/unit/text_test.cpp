@@ -1,8 +1,9 @@
-// ci_contains, trim_into and severity_of, one row per edge case.
+// ci_contains, trim_into, the UTF-8 routines and severity_of, one row per edge case.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <string.h>
+#include <vector>
 
 #include "plugin_logs/plugin_logs.h"
 
@@ -164,9 +165,9 @@ struct CutRow {
 // "\xc3\xa9" is é (2 bytes), "\xe2\x82\xac" is € (3), "\xf0\x9f\x98\x80" an emoji (4).
 const CutRow kCutRows[] = {
 	{"abc", 2, 2},
-	{"a\xc3\xa9b", 1, 1},                 // cut before the lead byte
-	{"a\xc3\xa9b", 2, 1},                 // inside é: back to its lead byte
-	{"a\xc3\xa9b", 3, 3},                 // after é
+	{"a\xc3\xa9" "b", 1, 1},              // cut before the lead byte
+	{"a\xc3\xa9" "b", 2, 1},              // inside é: back to its lead byte
+	{"a\xc3\xa9" "b", 3, 3},              // after é
 	{"\xe2\x82\xac!", 2, 0},
 	{"\xe2\x82\xac!", 1, 0},
 	{"x\xf0\x9f\x98\x80!", 4, 1},
@@ -179,6 +180,186 @@ TEST(Utf8Cut, Table)
 {
 	for (const CutRow &r : kCutRows)
 		EXPECT_EQ(utf8_cut(r.text, r.n), r.want) << r.text << " at " << r.n;
+}
+
+TEST(TrimInto, CutsBetweenCharacters)
+{
+	// 38 x and é: the 40-byte field has room for 39 bytes, which would end inside é.
+	std::string src = "  " + std::string(38, 'x') + "\xc3\xa9  ";
+	char dst[40];
+	trim_into(dst, sizeof(dst), src.data(), src.size());
+	EXPECT_EQ(std::string(dst), std::string(38, 'x'));
+}
+
+// A bounded copy into a 64-byte buffer of dst_size: what it holds, and what the call returned.
+struct CopyRow {
+	std::string src;
+	size_t dst_size;
+	std::string want;
+};
+
+template <typename Copy> void check_copies(const std::vector<CopyRow> &rows, Copy copy)
+{
+	for (const CopyRow &r : rows) {
+		char dst[64];
+		memset(dst, '#', sizeof(dst));
+		size_t n = copy(dst, r.dst_size, r.src);
+		EXPECT_EQ(std::string(dst), r.want) << testing::PrintToString(r.src);
+		EXPECT_EQ(n, r.want.size()) << testing::PrintToString(r.src);
+		EXPECT_EQ(utf8_valid_len(dst, n), n);
+	}
+}
+
+TEST(CopyTextCut, Table)
+{
+	check_copies({
+			     {"abc", 4, "abc"},
+			     {"abcd", 4, "abc"},
+			     {"ab\xe2\x82\xac", 4, "ab"}, // € does not fit whole
+			     {"ab\xe2\x82\xac", 6, "ab\xe2\x82\xac"},
+			     {"\xf0\x9f\x98\x80", 4, ""},
+			     {"x", 1, ""},
+		     },
+		     [](char *dst, size_t size, const std::string &src) {
+			     return copy_text_cut(dst, size, src.data(), src.size());
+		     });
+}
+
+struct SeqRow {
+	std::string bytes;
+	int want; // length of the character, or minus the bytes one U+FFFD replaces
+};
+
+// The maximal-subpart rule: a lead byte and the continuation bytes that were right for it.
+const SeqRow kSeqRows[] = {
+	{"A", 1},
+	{std::string("\0", 1), 1},
+	{"\x7f", 1},
+	{"\xc3\xa9", 2},
+	{"\xe2\x82\xac", 3},
+	{"\xf0\x9f\x98\x80", 4},
+	{"\xf4\x8f\xbf\xbf", 4},       // U+10FFFF, the last code point
+	{"\xef\xbf\xbd", 3},            // U+FFFD itself
+	{"\x80", -1},                   // a continuation byte alone
+	{"\xbf", -1},
+	{"\xc0\x80", -1},               // overlong NUL: C0 never leads
+	{"\xc1\xbf", -1},
+	{"\xc3", -1},                   // cut short by the end
+	{"\xc3" "A", -1},
+	{"\xe2\x82", -2},               // a lead and one right continuation byte
+	{"\xe2\x82" "A", -2},
+	{"\xe0\x80\x80", -1},           // overlong: E0 needs A0..BF next
+	{"\xe0\xa0\x80", 3},
+	{"\xed\x9f\xbf", 3},            // U+D7FF
+	{"\xed\xa0\x80", -1},           // a surrogate (U+D800): ED needs 80..9F next
+	{"\xf0\x80\x80\x80", -1},       // overlong: F0 needs 90..BF next
+	{"\xf0\x90\x80", -3},
+	{"\xf4\x90\x80\x80", -1},       // past U+10FFFF
+	{"\xf5\x80\x80\x80", -1},
+	{"\xff", -1},
+	{"\xfe", -1},
+};
+
+TEST(Utf8Seq, Table)
+{
+	for (const SeqRow &r : kSeqRows)
+		EXPECT_EQ(utf8_seq(r.bytes.data(), r.bytes.size()), r.want) << testing::PrintToString(r.bytes);
+}
+
+TEST(Utf8Seq, ReadsNoFurtherThanAvailOrANul)
+{
+	// avail stops the look at the second byte; a NUL ends a terminated text the same way.
+	EXPECT_EQ(utf8_seq("\xc3\xa9", 1), -1);
+	EXPECT_EQ(utf8_seq("\xe2\x82\0\xac", 4), -2);
+}
+
+struct LenRow {
+	std::string s;
+	size_t want;
+};
+
+void check_lengths(size_t (*measure)(const char *, size_t), const std::vector<LenRow> &rows)
+{
+	for (const LenRow &r : rows)
+		EXPECT_EQ(measure(r.s.data(), r.s.size()), r.want) << testing::PrintToString(r.s);
+}
+
+TEST(Utf8ValidLen, Table)
+{
+	check_lengths(utf8_valid_len, {
+		{"", 0},
+		{"plain ascii text", 16},
+		{"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", 14},
+		{"caf\xe9", 3},                          // Windows-1252 é
+		{"abcdefgh\xff", 8},                     // the first byte after a whole word of ASCII
+		{"abcdefghijklmno\x80xyz", 15},
+		{"\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3", 8}, // the end cuts the last character
+		{"\xd0\xb6\xd0\xb6\xd0" "A", 4},            // a run of two-byte characters, then a bad one
+		{"\xe6\x97\xa5\xe5\xbf\x97\xe6\x97", 6},      // three-byte ones, the last cut
+		{"\xed\x9f\xbf\xed\xa0\x80", 3},            // ED: surrogates stop the walk
+		{"\xe0\xa0\x80\xe0\x80\x80", 3},            // E0: overlong forms too
+		{std::string("nul\0inside", 11), 11},     // length-bounded: NUL is a character
+	});
+}
+
+TEST(Utf8ValidLen, FindsABadByteAtEveryOffset)
+{
+	// One bad byte at each position of a 40-byte run, so the word loop meets it everywhere.
+	for (size_t at = 0; at < 40; at++) {
+		std::string s(40, 'a');
+		s[at] = '\xff';
+		EXPECT_EQ(utf8_valid_len(s.data(), s.size()), at);
+		s[at] = '\xd0';
+		s.insert(at + 1, "\xb6");
+		EXPECT_EQ(utf8_valid_len(s.data(), s.size()), s.size()) << at;
+	}
+}
+
+TEST(Utf8WholeLen, Table)
+{
+	check_lengths(utf8_whole_len, {
+		{"abc", 3},
+		{"ab\xc3", 2},                // a lead byte alone
+		{"ab\xe2\x82", 2},            // two of three bytes
+		{"ab\xf0\x9f\x98", 2},        // three of four
+		{"ab\xf0\x9f\x98\x80", 6},    // whole
+		{"ab\xe2\x82\xac", 5},
+		{"ab\x80", 3},                // a stray continuation byte: not a character begun
+		{"ab\xe0\x80", 4},            // a wrong second byte: no character either
+		{"caf\xe9", 3},               // 1252 é looks like a lead byte and is carried
+		{"ab\xff", 3},
+		{"\xc3", 0},
+		{"", 0},
+	});
+}
+
+const std::string kFffd = "\xef\xbf\xbd";
+
+TEST(Utf8Repair, Table)
+{
+	check_copies({
+			     {"valid caf\xc3\xa9", 64, "valid caf\xc3\xa9"},
+			     {"Gr\xfc\xdf" "e", 64, "Gr" + kFffd + kFffd + "e"}, // Windows-1252 "Grüße"
+			     {"\xe2\x82!", 64, kFffd + "!"},                 // one U+FFFD for a cut sequence
+			     {"\xed\xa0\x80", 64, kFffd + kFffd + kFffd},    // a surrogate: three
+			     {"\xc0\x80", 64, kFffd + kFffd},
+			     {"\xf0\x90\x80", 64, kFffd},
+			     {"a\xff", 4, "a"},                              // U+FFFD does not fit: stop
+			     {"a\xff", 5, "a" + kFffd},
+			     {"ab\xc3\xa9", 4, "ab"},                        // nor does é
+			     {"", 1, ""},
+		     },
+		     [](char *dst, size_t size, const std::string &src) {
+			     return utf8_repair(src.data(), src.size(), dst, size);
+		     });
+}
+
+TEST(Utf8Repair, ThreeBytesPerInputByteAlwaysSuffice)
+{
+	std::string src(200, '\xff');
+	std::vector<char> dst(3 * src.size() + 1);
+	size_t n = utf8_repair(src.data(), src.size(), dst.data(), dst.size());
+	EXPECT_EQ(n, 3 * src.size());
 }
 
 } // namespace

@@ -6,7 +6,9 @@
 
 enum {
 	ACTION_PARAM_SIZE = 32,
-	SRC_PARAM_SIZE = 600,
+	/* The raw value is cut before it is decoded: room for the longest id the catalogue
+	 * holds with every byte percent-encoded, as a browser sends a path's non-ASCII bytes. */
+	SRC_PARAM_SIZE = 3 * (SRC_ID_SIZE - 1) + 1,
 	LINES_PARAM_SIZE = 16,
 	Q_PARAM_SIZE = 256,
 	UTC_TEXT_SIZE = 40
@@ -38,9 +40,11 @@ static int32_t line_count(const char *text)
 
 static void write_unknown_action(const char *action)
 {
+	char echo[REQUESTED_ECHO_SIZE];
+	echo_requested(echo, sizeof(echo), action);
 	json_header();
 	out_printf("{\"ok\":false,\"error\":\"unknown_action\",\"supported\":%s,\"requested\":", SUPPORTED);
-	json_str(action);
+	json_str(echo);
 	out_printf("}\n");
 }
 

@@ -3,7 +3,12 @@
 
 #include <string.h>
 
-enum { REQUESTED_ECHO_SIZE = 32 };
+void echo_requested(char *dst, size_t dst_size, const char *value)
+{
+	/* Only a short, bounded copy of what was asked for, and UTF-8 like all of a document:
+	 * the query's bytes are whatever the client sent. */
+	utf8_repair(value, strlen(value), dst, dst_size);
+}
 
 void write_sources(const SourceCatalogue *cat, const char *utc)
 {
@@ -34,9 +39,8 @@ const LogSource *lookup_source(const SourceCatalogue *cat, const char *src)
 				return &cat->sources[i];
 		}
 	}
-	/* Echo only a short, bounded copy of what was asked for. */
 	char echo[REQUESTED_ECHO_SIZE];
-	fmt_into(echo, sizeof(echo), "%s", src);
+	echo_requested(echo, sizeof(echo), src);
 	json_header();
 	out_printf("{\"ok\":false,\"error\":\"source_not_allowed\",\"message\":\"that path is not in this "
 		   "plugin's read allowlist; call action=sources for the current list\",\"requested\":");

@@ -2,7 +2,6 @@
 #include "plugin_logs/plugin_logs.h"
 #include "platform.h"
 
-#include <stdlib.h>
 #include <string.h>
 
 void add_src(SourceCatalogue *cat, const char *id, const char *label, const char *kind, int64_t size)
@@ -18,20 +17,27 @@ void add_src(SourceCatalogue *cat, const char *id, const char *label, const char
 	}
 	LogSource *row = &cat->sources[cat->count];
 	fmt_into(row->id, sizeof(row->id), "%s", id);
-	fmt_into(row->label, sizeof(row->label), "%s", label);
+	copy_text_cut(row->label, sizeof(row->label), label, strlen(label));
 	fmt_into(row->kind, sizeof(row->kind), "%s", kind);
 	row->size = size;
 	row->mtime = 0;
 	cat->count++;
 }
 
+/* Reads a root variable into dst. Returns 1 when it is defined and usable as a path: its
+ * value fits and, as every id must be, is UTF-8. */
+static int read_root_var(const char *name, char *dst, size_t dst_size)
+{
+	return plat_getenv(name, dst, dst_size) == 1 && utf8_valid_len(dst, strlen(dst)) == strlen(dst);
+}
+
 void build_catalogue(SourceCatalogue *cat, const char *want)
 {
+	char value[PATH_BUF];
 	char first_root[PATH_BUF];
 	char second_root[PATH_BUF];
 	char sep = plat_sep();
 	int32_t budget = WALK_BUDGET;
-	const char *local = getenv("LOCALAPPDATA");
 
 	memset(cat, 0, sizeof(*cat));
 	add_src(cat, "event:System", "Windows System log", "event", 0);
@@ -40,15 +46,14 @@ void build_catalogue(SourceCatalogue *cat, const char *want)
 		return;
 
 	first_root[0] = '\0';
-	if (local != NULL && local[0] != '\0') {
-		if (fmt_into(first_root, sizeof(first_root), "%s%cwendquil", local, sep))
+	if (read_root_var("LOCALAPPDATA", value, sizeof(value)) && value[0] != '\0') {
+		if (fmt_into(first_root, sizeof(first_root), "%s%cwendquil", value, sep))
 			scan_root_until(cat, first_root, WALK_DEPTH, &budget, want);
 		else
 			first_root[0] = '\0';
 	}
-	const char *profile = getenv("USERPROFILE");
-	if (profile != NULL &&
-	    fmt_into(second_root, sizeof(second_root), "%s%cAppData%cLocal%cwendquil", profile, sep, sep, sep)) {
+	if (read_root_var("USERPROFILE", value, sizeof(value)) &&
+	    fmt_into(second_root, sizeof(second_root), "%s%cAppData%cLocal%cwendquil", value, sep, sep, sep)) {
 		/* The usual installation names one folder twice; a second walk could only offer
 		 * duplicates, spend the budget again and flag a full table falsely. */
 		if (strcmp(first_root, second_root) != 0)

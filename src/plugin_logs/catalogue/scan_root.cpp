@@ -48,6 +48,10 @@ void scan_root_until(SourceCatalogue *cat, const char *dir, int32_t depth, int32
 			cat->truncated = 1;
 			break;
 		}
+		/* A name the platform could not give exactly in UTF-8 makes an id that no
+		 * document can carry and no request can name: it is neither listed nor entered. */
+		if (!ent.name_ok)
+			continue;
 		/* A joined path that would not fit is skipped, never cut: cut, it would name
 		 * another file or folder. */
 		size_t name_len = strlen(ent.name);

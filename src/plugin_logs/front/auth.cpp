@@ -1,11 +1,13 @@
 /* The node password gate that every CGI request passes first. */
 #include "plugin_logs/plugin_logs.h"
+#include "platform.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-enum { PWD_PARAM_SIZE = 256 };
+/* The password and the two headers: a web server takes about 8 KiB for one header line. */
+enum { PWD_PARAM_SIZE = 256, CREDENTIAL_SIZE = 8192 };
 
 /* Compares without stopping at the first difference, so the time taken does not tell an
  * attacker how much of a guess was right; only the lengths may show. */
@@ -35,10 +37,18 @@ static int bearer_matches(const char *value, const char *secret)
 	return secret_equals(p, secret);
 }
 
+/* Reads ZUN_PASSWORD into secret. Returns 1 when the gate is on: the variable is defined and
+ * not empty, or defined but too long to read, which no credential can then match. */
+static int read_secret(char *secret, size_t secret_size)
+{
+	int got = plat_getenv("ZUN_PASSWORD", secret, secret_size);
+	return got < 0 || (got > 0 && secret[0] != '\0');
+}
+
 int node_auth_enabled(void)
 {
-	const char *secret = getenv("ZUN_PASSWORD");
-	return secret != NULL && secret[0] != '\0';
+	char secret[CREDENTIAL_SIZE];
+	return read_secret(secret, sizeof(secret));
 }
 
 void require_node_auth(void)
@@ -49,23 +59,24 @@ void require_node_auth(void)
 				      "X-Content-Type-Options: nosniff\r\n"
 				      "\r\n"
 				      "{\"ok\":false,\"error\":\"invalid node password\"}\n";
-	const char *secret = getenv("ZUN_PASSWORD");
-	if (secret == NULL || secret[0] == '\0')
+	char secret[CREDENTIAL_SIZE];
+	if (!read_secret(secret, sizeof(secret)))
 		return;
 
-	const char *header = getenv("HTTP_X_ZUN_PASSWORD");
-	if (header != NULL && secret_equals(header, secret))
-		return;
-
-	const char *authz = getenv("HTTP_AUTHORIZATION");
-	if (authz != NULL && bearer_matches(authz, secret))
-		return;
-
-	const char *qs = getenv("QUERY_STRING");
-	if (qs != NULL) {
-		char pwd[PWD_PARAM_SIZE];
-		if (get_query_val(qs, "pwd", pwd, sizeof(pwd)) && secret_equals(pwd, secret))
+	/* An unreadable secret is left empty, and only a present value is compared, so a
+	 * password that could not be read matches nothing. */
+	if (secret[0] != '\0') {
+		char given[CREDENTIAL_SIZE];
+		if (plat_getenv("HTTP_X_ZUN_PASSWORD", given, sizeof(given)) == 1 && secret_equals(given, secret))
 			return;
+		if (plat_getenv("HTTP_AUTHORIZATION", given, sizeof(given)) == 1 && bearer_matches(given, secret))
+			return;
+		char qs[PLAT_ENV_VALUE_SIZE];
+		if (plat_getenv("QUERY_STRING", qs, sizeof(qs)) == 1) {
+			char pwd[PWD_PARAM_SIZE];
+			if (get_query_val(qs, "pwd", pwd, sizeof(pwd)) && secret_equals(pwd, secret))
+				return;
+		}
 	}
 
 	/* The one helper that ends the process: a refused request gets nothing else. */

@@ -57,6 +57,7 @@ void json_str(const char *s)
 		for (; *p != '\0'; p++) {
 			unsigned char c = (unsigned char)*p;
 			const char *rep;
+			size_t skip = 1;
 			switch (c) {
 			case '"': rep = "\\\""; break;
 			case '\\': rep = "\\\\"; break;
@@ -64,6 +65,18 @@ void json_str(const char *s)
 			case '\r': rep = "\\r"; break;
 			case '\t': rep = "\\t"; break;
 			default:
+				if (c >= 0x80) {
+					/* The readers hand over UTF-8; this is the last line that keeps every
+					 * document UTF-8 whatever a text held. */
+					int k = utf8_seq(p, 4);
+					if (k > 0) {
+						p += k - 1;
+						continue;
+					}
+					rep = UTF8_REPLACEMENT;
+					skip = (size_t)-k;
+					break;
+				}
 				if (c >= 0x20)
 					continue;
 				snprintf(esc, sizeof(esc), "\\u%04x", c);
@@ -72,6 +85,7 @@ void json_str(const char *s)
 			}
 			out_write(run, (size_t)(p - run));
 			out_write(rep, strlen(rep));
+			p += skip - 1;
 			run = p + 1;
 		}
 		out_write(run, (size_t)(p - run));

@@ -53,15 +53,18 @@ static int serve(int argc, char **argv)
 {
 	if (answer_flag(argc, argv))
 		return 0;
-	if (getenv("WQ_PLUGIN_META") != NULL) {
+	char meta[2];
+	/* Defined is enough, whatever its value (-1: one too long for the buffer). */
+	if (plat_getenv("WQ_PLUGIN_META", meta, sizeof(meta)) != 0) {
 		write_meta();
 		return 0;
 	}
 	require_node_auth();
 
-	const char *qs = getenv("QUERY_STRING");
-	if (qs == NULL)
-		qs = "";
+	/* Sized for the longest value, so that nothing of a request is cut away unseen; a value
+	 * that cannot be read is no request at all, like a missing one. */
+	char qs[PLAT_ENV_VALUE_SIZE];
+	plat_getenv("QUERY_STRING", qs, sizeof(qs));
 	/* Plain substring tests on the raw text, not parameter lookups. */
 	if (strstr(qs, "action=") != NULL || strstr(qs, "format=json") != NULL)
 		return mode_json(qs);

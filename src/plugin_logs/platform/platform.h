@@ -22,11 +22,26 @@ const char *plat_null_redirect(void);
  * Leaves dst empty when neither conversion works. */
 void plat_utc_text(char *dst, size_t dst_size);
 
-enum { PLAT_NAME_SIZE = 260 };
+/* Copies the value of the environment variable name into dst, as UTF-8. Returns 1 when it is
+ * defined (dst holds the value, which may be empty), 0 when it is not (dst empty), and -1 when
+ * it is defined but cannot be given: longer than dst_size-1 bytes, or (Windows) holding an
+ * unpaired surrogate, which no UTF-8 text can carry (dst empty). */
+int plat_getenv(const char *name, char *dst, size_t dst_size);
+
+/* A buffer of this size holds any value either platform passes: Linux takes 128 KiB for one
+ * variable, name included; Windows 32767 UTF-16 units, at most 3 bytes each in UTF-8. */
+enum { PLAT_ENV_VALUE_SIZE = 131072 };
+
+/* A name of up to 259 UTF-16 units (Windows) in UTF-8, at most 3 bytes a unit; Linux names
+ * have at most 255 bytes. */
+enum { PLAT_NAME_SIZE = 3 * 259 + 1 };
 
 struct PlatDirEntry {
 	char name[PLAT_NAME_SIZE];
 	int is_dir;       /* a directory, or a link or junction to one */
+	int name_ok;      /* name is the entry's own name in UTF-8: Linux names that are not UTF-8
+			   * and Windows names with an unpaired surrogate are not, and cannot be
+			   * opened through any path a document can hold */
 };
 
 /* An open directory listing; fields are the platform's own. */
@@ -68,6 +83,13 @@ size_t plat_read_line(FILE *f, char *dst, size_t dst_size);
  * tail ring of 2000 entries spans 570 ordinary pages, and faulting each one in cost more
  * than everything else the request did. */
 void *plat_alloc_zeroed(size_t count, size_t size);
+
+/* The text of a log line as valid UTF-8: src itself when src[0..*len) already is, otherwise
+ * dst holding it converted and *len its new length. Windows decodes such a line from the ANSI
+ * code page, in which its programs write narrow text; POSIX has no such page and replaces each
+ * invalid sequence with U+FFFD. dst_size of 3 * *len + 1 always suffices; a smaller one cuts
+ * at a character boundary. */
+const char *plat_text_to_utf8(const char *src, size_t *len, char *dst, size_t dst_size);
 
 /* Positions f at an absolute 64-bit offset. Returns 0 on success. */
 int plat_seek(FILE *f, int64_t offset);

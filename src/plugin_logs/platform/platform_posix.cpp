@@ -1,5 +1,6 @@
 /* POSIX implementation of the platform layer, for the Linux build. */
 #include "platform.h"
+#include "plugin_logs/plugin_logs.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -41,6 +42,19 @@ void plat_utc_text(char *dst, size_t dst_size)
 		dst[0] = '\0';
 }
 
+int plat_getenv(const char *name, char *dst, size_t dst_size)
+{
+	const char *value = getenv(name);
+	dst[0] = '\0';
+	if (value == NULL)
+		return 0;
+	size_t n = strlen(value);
+	if (n > dst_size - 1)
+		return -1;
+	memcpy(dst, value, n + 1);
+	return 1;
+}
+
 int plat_dir_open(PlatDir *d, const char *dir)
 {
 	DIR *h = opendir(dir);
@@ -62,6 +76,8 @@ int plat_dir_next(PlatDir *d, PlatDirEntry *out)
 		n = sizeof(out->name) - 1;
 	memcpy(out->name, de->d_name, n);
 	out->name[n] = '\0';
+	/* Names are bytes here; only UTF-8 ones can go into a document and come back. */
+	out->name_ok = utf8_valid_len(out->name, n) == n;
 	if (de->d_type == DT_DIR) {
 		out->is_dir = 1;
 	} else if (de->d_type == DT_LNK || de->d_type == DT_UNKNOWN) {
@@ -142,6 +158,14 @@ void *plat_alloc_zeroed(size_t count, size_t size)
 	madvise(p, span, MADV_HUGEPAGE); /* advice only: ordinary pages work the same */
 	memset(p, 0, n);
 	return p;
+}
+
+const char *plat_text_to_utf8(const char *src, size_t *len, char *dst, size_t dst_size)
+{
+	if (utf8_valid_len(src, *len) == *len)
+		return src;
+	*len = utf8_repair(src, *len, dst, dst_size);
+	return dst;
 }
 
 int plat_seek(FILE *f, int64_t offset)

@@ -55,11 +55,7 @@ static void append_text(LogEntry *r, const char *piece)
 		r->text[used++] = ' ';
 		room--;
 	}
-	size_t n = strlen(piece);
-	if (n > room)
-		n = room;
-	memcpy(r->text + used, piece, n);
-	r->text[used + n] = '\0';
+	copy_text_cut(r->text + used, room + 1, piece, strlen(piece));
 }
 
 static int is_blank_line(const char *raw, size_t raw_len)
@@ -99,7 +95,9 @@ void event_parser_line(EventParser *p, const char *raw, size_t raw_len)
 	size_t len = strlen(line);
 	if (strncmp(line, "Date:", 5) == 0) {
 		size_t n = len - 5;
-		trim_into(r->ts, sizeof(r->ts), line + 5, n < sizeof(r->ts) - 1 ? n : sizeof(r->ts) - 1);
+		if (n > sizeof(r->ts) - 1)
+			n = utf8_cut(line + 5, sizeof(r->ts) - 1);
+		trim_into(r->ts, sizeof(r->ts), line + 5, n);
 	} else if (strncmp(line, "Level:", 6) == 0) {
 		fmt_into(r->unit, sizeof(r->unit), "%s", p->log_name);
 		p->level_sev = level_severity(line + 6);

@@ -15,21 +15,12 @@ static int is_letter(char c)
 	return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-/* Copies at most dst_size-1 bytes of src[0..len) and terminates. */
-static void copy_cut(char *dst, size_t dst_size, const char *src, size_t len)
-{
-	if (len > dst_size - 1)
-		len = dst_size - 1;
-	memcpy(dst, src, len);
-	dst[len] = '\0';
-}
-
 /* «Mmm dd hh:mm:ss host unit: text»; only the indices below are tested. */
 static int parse_syslog(LogEntry *e, const char *c, size_t len)
 {
 	if (len < 17 || !is_letter(c[0]) || c[3] != ' ' || !is_digit(c[4]) || c[6] != ' ' || c[9] != ':')
 		return 0;
-	copy_cut(e->ts, sizeof(e->ts), c, SYSLOG_TS_LEN);
+	copy_text_cut(e->ts, sizeof(e->ts), c, utf8_cut(c, SYSLOG_TS_LEN));
 	size_t i = 16;
 	while (i < len && c[i] != ' ')
 		i++;
@@ -39,10 +30,10 @@ static int parse_syslog(LogEntry *e, const char *c, size_t len)
 	size_t rest_len = len - i;
 	const char *colon = (const char *)memchr(rest, ':', rest_len);
 	if (colon != NULL && (size_t)(colon - rest) <= SYSLOG_UNIT_MAX) {
-		copy_cut(e->unit, sizeof(e->unit), rest, (size_t)(colon - rest));
-		copy_cut(e->text, sizeof(e->text), colon + 1, rest_len - (size_t)(colon - rest) - 1);
+		copy_text_cut(e->unit, sizeof(e->unit), rest, (size_t)(colon - rest));
+		copy_text_cut(e->text, sizeof(e->text), colon + 1, rest_len - (size_t)(colon - rest) - 1);
 	} else {
-		copy_cut(e->text, sizeof(e->text), rest, rest_len);
+		copy_text_cut(e->text, sizeof(e->text), rest, rest_len);
 	}
 	trim_into(e->text, sizeof(e->text), e->text, strlen(e->text));
 	return 1;
@@ -59,11 +50,14 @@ static int parse_iso(LogEntry *e, const char *c, size_t len)
 		if (j >= len || j > ISO_TS_SCAN_END)
 			break;
 	}
-	copy_cut(e->ts, sizeof(e->ts), c, j < (size_t)ISO_TS_MAX ? j : (size_t)ISO_TS_MAX);
+	copy_text_cut(e->ts, sizeof(e->ts), c, j <= (size_t)ISO_TS_MAX ? j : utf8_cut(c, ISO_TS_MAX));
+	/* The scan may stop inside a character; its rest belongs to no field either. */
 	size_t k = j;
+	while (k < len && ((unsigned char)c[k] & 0xC0) == 0x80)
+		k++;
 	while (k < len && (c[k] == ' ' || c[k] == '\t'))
 		k++;
-	copy_cut(e->text, sizeof(e->text), c + k, len - k);
+	copy_text_cut(e->text, sizeof(e->text), c + k, len - k);
 	return 1;
 }
 
@@ -74,5 +68,5 @@ void parse_log_line(LogEntry *e, const char *line, size_t len)
 		len--;
 	if (parse_syslog(e, line, len) || parse_iso(e, line, len))
 		return;
-	copy_cut(e->text, sizeof(e->text), line, len);
+	copy_text_cut(e->text, sizeof(e->text), line, len);
 }

@@ -5,7 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
-enum { LINE_BUF_SIZE = 2048 };
+/* A chunk, and room for it as UTF-8 when each of its bytes turns into three. */
+enum { LINE_BUF_SIZE = 2048, LINE_UTF8_SIZE = 3 * (LINE_BUF_SIZE - 1) + 1 };
 
 static const int64_t TAIL_WINDOW = 4194304;
 
@@ -50,25 +51,58 @@ int64_t read_chunk_at_resync_end(FILE *f, int64_t from, int64_t limit)
 	return -1;
 }
 
+/* Leading continuation bytes of a chunk that starts where the window cut a character, when
+ * dropping them leaves valid UTF-8; 0 otherwise (text in another encoding keeps them). */
+static size_t cut_character_rest(const char *line, size_t len)
+{
+	size_t n = 0;
+	while (n < 3 && n < len && ((unsigned char)line[n] & 0xC0) == 0x80)
+		n++;
+	return n > 0 && utf8_valid_len(line + n, len - n) == len - n ? n : 0;
+}
+
 int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query,
 		       EntryCollector *ring, EntryCollector *hits, int32_t hit_capacity)
 {
 	int64_t budget = (size - from) + GROWTH_ALLOWANCE;
 	int filter = query != NULL && query[0] != '\0';
 	char line[LINE_BUF_SIZE];
+	char utf8_line[LINE_UTF8_SIZE];
 	LogEntry entry;
 	int32_t handled = 0;
-	size_t got;
-	while (budget > 0 && (got = plat_read_line(f, line, sizeof(line))) != 0) {
+	size_t carried = 0;
+	while (budget > 0) {
+		size_t got = plat_read_line(f, line + carried, sizeof(line) - carried);
+		/* At the end, bytes carried over are the last piece of the file. */
+		if (got == 0 && carried == 0)
+			break;
 		budget -= (int64_t)got;
 		/* Bytes after a NUL inside a chunk are not part of the line. */
-		size_t len = strlen(line);
+		size_t len = carried + strlen(line + carried);
+		/* A chunk the buffer cut, not a line feed, ends on a whole character: the bytes of
+		 * one it splits begin the next chunk, so neither piece shows half a character. */
+		size_t keep = len;
+		if (got != 0 && len == sizeof(line) - 1 && line[len - 1] != '\n')
+			keep = utf8_whole_len(line, len);
+		carried = len - keep;
 		/* The window began inside a line: drop chunks up to its first line end. */
-		if (cut && handled == 0 && len != 0 && line[len - 1] != '\n')
+		if (cut && handled == 0 && len != 0 && line[len - 1] != '\n') {
+			carried = 0;
 			continue;
+		}
 		if (hits != NULL && handled >= SEARCH_SCAN_MAX)
 			break;
-		parse_log_line(&entry, line, len);
+		const char *piece = line;
+		size_t piece_len = keep;
+		if (cut && handled == 0) {
+			size_t rest = cut_character_rest(line, keep);
+			piece += rest;
+			piece_len -= rest;
+		}
+		piece = plat_text_to_utf8(piece, &piece_len, utf8_line, sizeof(utf8_line));
+		parse_log_line(&entry, piece, piece_len);
+		if (carried != 0)
+			memmove(line, line + keep, carried);
 		/* Classified when printed: the severity never decides what is kept. */
 		entry.sev = SEV_UNCLASSIFIED;
 		handled++;

@@ -1,4 +1,5 @@
-/* Byte-wise text routines shared by both readers: matching, trimming, severity. */
+/* Byte-wise text routines shared by both readers: matching, trimming, UTF-8 cuts and checks,
+ * severity. */
 #include "plugin_logs/plugin_logs.h"
 
 #include <string.h>
@@ -43,12 +44,8 @@ void trim_into(char *dst, size_t dst_size, const char *src, size_t src_len)
 		a++;
 	while (b > a && is_blank((unsigned char)src[b - 1]))
 		b--;
-	size_t m = b - a;
-	if (m > dst_size - 1)
-		m = dst_size - 1;
-	/* Three of the four callers trim a buffer into itself. */
-	memmove(dst, src + a, m);
-	dst[m] = '\0';
+	/* Three of the four callers trim a buffer into itself; copy_text_cut moves. */
+	copy_text_cut(dst, dst_size, src + a, b - a);
 }
 
 size_t utf8_cut(const char *s, size_t n)
@@ -58,6 +55,124 @@ size_t utf8_cut(const char *s, size_t n)
 	for (size_t back = 0; back < 3 && n > 0 && ((unsigned char)s[n] & 0xC0) == 0x80; back++)
 		n--;
 	return n;
+}
+
+size_t copy_text_cut(char *dst, size_t dst_size, const char *src, size_t len)
+{
+	if (len > dst_size - 1)
+		len = utf8_cut(src, dst_size - 1);
+	memmove(dst, src, len);
+	dst[len] = '\0';
+	return len;
+}
+
+int utf8_seq(const char *s, size_t avail)
+{
+	const unsigned char *p = (const unsigned char *)s;
+	unsigned char lo = 0x80, hi = 0xBF;
+	int need;
+	if (p[0] < 0x80)
+		return 1;
+	/* The second byte's range excludes overlong forms (E0, F0), surrogates (ED) and code
+	 * points past U+10FFFF (F4); C0, C1 and F5 to FF never start a character. */
+	if (p[0] >= 0xC2 && p[0] <= 0xDF) {
+		need = 1;
+	} else if (p[0] >= 0xE0 && p[0] <= 0xEF) {
+		need = 2;
+		lo = p[0] == 0xE0 ? 0xA0 : 0x80;
+		hi = p[0] == 0xED ? 0x9F : 0xBF;
+	} else if (p[0] >= 0xF0 && p[0] <= 0xF4) {
+		need = 3;
+		lo = p[0] == 0xF0 ? 0x90 : 0x80;
+		hi = p[0] == 0xF4 ? 0x8F : 0xBF;
+	} else {
+		return -1;
+	}
+	for (int i = 1; i <= need; i++) {
+		if ((size_t)i >= avail || p[i] < lo || p[i] > hi)
+			return -i;
+		lo = 0x80;
+		hi = 0xBF;
+	}
+	return need + 1;
+}
+
+size_t utf8_valid_len(const char *s, size_t len)
+{
+	const unsigned char *p = (const unsigned char *)s;
+	size_t i = 0;
+	while (i < len) {
+		if (p[i] < 0x80) {
+			/* Eight ASCII bytes at a time: most log text never leaves this loop. */
+			uint64_t word;
+			while (len - i >= sizeof(word)) {
+				memcpy(&word, p + i, sizeof(word));
+				if ((word & 0x8080808080808080ull) != 0)
+					break;
+				i += sizeof(word);
+			}
+			while (i < len && p[i] < 0x80)
+				i++;
+			continue;
+		}
+		/* The forms of most non-ASCII text, Latin to Cyrillic (two bytes) and the rest of the
+		 * first plane but its edges (three), without the general case's range tests. */
+		if (p[i] >= 0xC2 && p[i] <= 0xDF && len - i >= 2 && (p[i + 1] & 0xC0) == 0x80) {
+			do
+				i += 2;
+			while (len - i >= 2 && p[i] >= 0xC2 && p[i] <= 0xDF && (p[i + 1] & 0xC0) == 0x80);
+			continue;
+		}
+		if (p[i] >= 0xE1 && p[i] <= 0xEC && len - i >= 3 && (p[i + 1] & 0xC0) == 0x80 &&
+		    (p[i + 2] & 0xC0) == 0x80) {
+			i += 3;
+			continue;
+		}
+		int k = utf8_seq(s + i, len - i);
+		if (k < 0)
+			break;
+		i += (size_t)k;
+	}
+	return i;
+}
+
+size_t utf8_whole_len(const char *s, size_t len)
+{
+	for (size_t back = 1; back <= 3 && back <= len; back++) {
+		unsigned char b = (unsigned char)s[len - back];
+		if ((b & 0xC0) == 0x80)
+			continue;
+		if (b < 0xC2 || b > 0xF4)
+			return len;
+		/* Every byte from the lead on was right, and the text ended before the last one. */
+		return utf8_seq(s + len - back, back) == -(int)back ? len - back : len;
+	}
+	return len;
+}
+
+size_t utf8_repair(const char *src, size_t len, char *dst, size_t dst_size)
+{
+	const size_t repl_len = sizeof(UTF8_REPLACEMENT) - 1;
+	size_t w = 0;
+	size_t i = 0;
+	while (i < len) {
+		size_t room = dst_size - 1 - w;
+		size_t run = utf8_valid_len(src + i, len - i);
+		int full = run > room;
+		if (full)
+			run = utf8_cut(src + i, room);
+		memcpy(dst + w, src + i, run);
+		w += run;
+		i += run;
+		if (full || i == len || room - run < repl_len)
+			break;
+		/* src[i] begins an invalid sequence: one U+FFFD stands for its maximal subpart. */
+		memcpy(dst + w, UTF8_REPLACEMENT, repl_len);
+		w += repl_len;
+		i += (size_t)-utf8_seq(src + i, len - i);
+	}
+	dst[w] = '\0';
+	return w;
 }
 
 int32_t severity_of(const char *text)
