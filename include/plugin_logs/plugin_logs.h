@@ -183,6 +183,26 @@ int64_t read_chunk_at_resync_end(FILE *f, int64_t from, int64_t limit);
  * by reading backwards from the end. Returns -1 as read_log_file does, else 0 or more. */
 int32_t tail_log_file(const char *path, EntryCollector *ring);
 
+/* readers/tool_output.cpp */
+/* A command's output turned into UTF-8 as it streams in. Output that starts with a UTF-16LE
+ * byte-order mark (dropped) or has a NUL as its second byte is UTF-16LE and decoded, a code
+ * unit or surrogate pair split between pieces included, an unpaired surrogate or a lone last
+ * byte becoming U+FFFD; any other output passes as bytes. */
+struct OutputDecoder {
+	int32_t form;         /* undecided, bytes or UTF-16LE */
+	int32_t held_count;   /* 0 or 1: the first byte of a code unit not yet complete */
+	unsigned char held;
+	uint16_t high;        /* a high surrogate waiting for its pair, or 0 */
+};
+/* The room output_decode needs in dst for in_len bytes of input. */
+#define OUTPUT_DECODE_ROOM(in_len) (2 * (size_t)(in_len) + 8)
+void output_decoder_init(OutputDecoder *d);
+/* Decodes the next in_len bytes of output into dst, which holds OUTPUT_DECODE_ROOM(in_len)
+ * bytes; returns how many it wrote. */
+size_t output_decode(OutputDecoder *d, const char *in, size_t in_len, char *dst);
+/* What the end of the output leaves: at most 8 bytes into dst; returns how many. */
+size_t output_decode_end(OutputDecoder *d, char *dst);
+
 /* readers/event_log.cpp */
 /* Record grouping of the event query's text output, fed one line at a time. */
 struct EventParser {
