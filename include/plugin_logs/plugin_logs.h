@@ -213,6 +213,7 @@ struct EventParser {
 	LogEntry record;    /* the record under construction */
 	int32_t level_sev;  /* severity named by its "Level:" line, or -1 */
 	int in_description; /* lines after "Description:" continue the text */
+	int from_header;    /* it began with an "Event[N]" line: only the next one ends it */
 	int line_open;      /* the last piece did not end in a line feed */
 	int32_t finished;
 };

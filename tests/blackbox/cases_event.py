@@ -38,7 +38,7 @@ EXAMPLE_ENTRIES = [
 ]
 
 # Shaped like a real query of the Application log: bare "Description:" lines, messages over
-# several lines, a blank line inside a message, a record without text.
+# several lines and paragraphs, a record without text.
 APPLICATION = b"""Event[0]:
   Log Name: Application
   Source: Example Source
@@ -74,7 +74,7 @@ Event[2]:
   Description:
 First paragraph of the message.
 
-Second paragraph, not part of the text.
+Second paragraph, part of the text too.
 Its last line.
 
 Event[3]:
@@ -95,7 +95,8 @@ APPLICATION_ENTRIES = [
     ("2020-12-14T17:09:08.940", "Application", 0, "Successfully scheduled the service for restart."),
     ("2020-12-14T17:05:00.000", "Application", 2,
      'The backup job "nightly" stopped. Reason: disk full on E:\\ Code: 0x70'),
-    ("2020-12-14T17:00:00.000", "Application", 1, "First paragraph of the message."),
+    ("2020-12-14T17:00:00.000", "Application", 1,
+     "First paragraph of the message. Second paragraph, part of the text too. Its last line."),
     ("2020-12-14T16:00:00.000", "Application", 2, 'Service "db" terminated unexpectedly.'),
 ]
 
@@ -208,7 +209,7 @@ def cases(t, tmp):
     add("tail with CR LF line ends asks for lines records", crlf(EXAMPLE),
         "action=tail&src=event:System&lines=3", tail_doc("System", 3, EXAMPLE_ENTRIES),
         args_line("System", 3))
-    add("tail of Application: multi-line texts, first paragraph only, levels decide severity",
+    add("tail of Application: multi-line texts, paragraphs joined, levels decide severity",
         crlf(APPLICATION), "action=tail&src=event:Application&lines=10",
         tail_doc("Application", 10, APPLICATION_ENTRIES), args_line("Application", 10))
     add("tail keeps the newest records when the producer writes more than asked for",
@@ -224,9 +225,9 @@ def cases(t, tmp):
         "action=search&src=event:Application&q=disk%20full&lines=5",
         search_doc("Application", "disk full", 4, APPLICATION_ENTRIES[1:2]),
         args_line("Application", 600))
-    add("search does not see a second paragraph", crlf(APPLICATION),
-        "action=search&src=event:Application&q=paragraph",
-        search_doc("Application", "paragraph", 4, APPLICATION_ENTRIES[2:3]),
+    add("search sees a second paragraph", crlf(APPLICATION),
+        "action=search&src=event:Application&q=second%20paragraph",
+        search_doc("Application", "second paragraph", 4, APPLICATION_ENTRIES[2:3]),
         args_line("Application", 600))
     for q in ("2020-12-14", "HOST-01", "Application"):
         add(f"search does not look outside the text ({q})", crlf(APPLICATION),

@@ -172,15 +172,88 @@ std::vector<ParseRow> parse_rows()
 		 {{"d", "System", 1, "all fine"}}},
 		{"Warning level outranks an error keyword", rec("Warning", "disk error"), nullptr, 1,
 		 {{"d", "System", 1, "disk error"}}},
-		{"Information level leaves the keywords", rec("Information", "start failed"), nullptr, 1,
-		 {{"d", "System", 2, "start failed"}}},
+		{"Information level outranks an error keyword", rec("Information", "start failed"), nullptr, 1,
+		 {{"d", "System", 0, "start failed"}}},
 		{"Verbose level leaves the keywords", rec("Verbose", "timeout reached"), nullptr, 1,
 		 {{"d", "System", 1, "timeout reached"}}},
 		{"empty level", rec("", "fine"), nullptr, 1, {{"d", "System", 0, "fine"}}},
 		{"level does not leak into the next record",
-		 rec("Error", "one") + "  Description: two\n", nullptr, 2,
+		 rec("Error", "one") + "Event[1]:\n  Description: two\n", nullptr, 2,
 		 {{"d", "System", 2, "one"}, {"", "", 0, "two"}}},
+		{"a level is matched whole", rec("Errors", "fine") + rec("Error 5", "fine") + rec("No warning", "x"),
+		 nullptr, 3, {{"d", "System", 0, "fine"}, {"d", "System", 0, "fine"}, {"d", "System", 0, "x"}}},
+		{"a level's surrounding blanks do not count", "  Level: \t Warning \t\n  Description: x\n", nullptr, 1,
+		 {{"", "System", 1, "x"}}},
+
+		// Records as real output has them: each begun by a header line.
+		{"header without colon, paragraphs and TABs in the description",
+		 "Event[0]\r\n  Log Name: Security\r\n  Date: 2021-12-25T07:33:18.1520000Z\r\n"
+		 "  Level: Information\r\n  Description: \r\nAn account failed to log on.\r\n\r\n"
+		 "Subject:\r\n\tSecurity ID:\t\tS-1-0-0\r\n\r\nFailure Information:\r\n\tStatus:\t\t0xC000006D\r\n\r\n"
+		 "Event[1]\r\n  Date: 2019-05-26T10:21:11.251\r\n  Level: Warning\r\n  Description:\r\nsecond\r\n",
+		 nullptr, 2,
+		 {{"2021-12-25T07:33:18.1520000Z", "System", 0,
+		   "An account failed to log on. Subject: Security ID:\t\tS-1-0-0 Failure Information: "
+		   "Status:\t\t0xC000006D"},
+		  {"2019-05-26T10:21:11.251", "System", 1, "second"}}},
+		{"the blank line between header records ends nothing by itself",
+		 "Event[0]:\n  Description: one\n\n\n\nEvent[1]:\n  Description: two\n\n", nullptr, 2,
+		 {{"", "", 0, "one"}, {"", "", 0, "two"}}},
+		{"a header ends a headerless record",
+		 "  Description: one\nmore\nEvent[7]:\n  Description: two\n", nullptr, 2,
+		 {{"", "", 0, "one more"}, {"", "", 0, "two"}}},
+		{"headers are recognised after trimming", "Event[0]\n  Description: a\n\nb\n \tEvent[12]: \r\n"
+		 "  Description: c\n", nullptr, 2, {{"", "", 0, "a b"}, {"", "", 0, "c"}}},
+		{"lines that only look like headers are text",
+		 "Event[0]\n  Description: a\nEvent[]\nEvent[x]\nEvent[1]x\nEvent[1]::\nevent[1]\nEvent[ 1]\n", nullptr, 1,
+		 {{"", "", 0, "a Event[] Event[x] Event[1]x Event[1]:: event[1] Event[ 1]"}}},
+		{"before its description a header record ends at a blank line",
+		 "Event[0]\n  Date: d\n\n  Level: Error\n  Description: x\n", nullptr, 1, {{"", "System", 2, "x"}}},
+		{"a header record without text is dropped", "Event[0]\n  Description:\n\n\nEvent[1]\n  Description: y\n",
+		 nullptr, 1, {{"", "", 0, "y"}}},
+		{"a joined description is never cut inside a character",
+		 "Event[0]\n  Description:\n" + std::string(1011, 'a') + "\nПривет мир\n", nullptr, 1,
+		 {{"", "", 0, std::string(1011, 'a') + " Приве"}}},
 	};
+}
+
+// The Level values of the display languages, each in a record whose text alone would say
+// otherwise; unknown and near values leave the keywords to decide.
+TEST(EventParser, TranslatedLevels)
+{
+	const struct {
+		const char *level;
+		int32_t sev;
+	} rows[] = {
+		{"Critical", 2}, {"Error", 2}, {"Warning", 1}, {"Information", 0},
+		{"Kritisch", 2}, {"Fehler", 2}, {"Warnung", 1}, {"Informationen", 0},
+		{"Critique", 2}, {"Erreur", 2}, {"Avertissement", 1}, {"Informations", 0},
+		{"Crítico", 2}, {"Advertencia", 1}, {"Información", 0},
+		{"Critico", 2}, {"Errore", 2}, {"Avviso", 1}, {"Informazioni", 0},
+		{"Erro", 2}, {"Aviso", 1}, {"Informações", 0}, {"Informação", 0},
+		{"Критический", 2}, {"Ошибка", 2}, {"Предупреждение", 1}, {"Сведения", 0},
+		{"Krytyczne", 2}, {"Błąd", 2}, {"Ostrzeżenie", 1}, {"Informacje", 0},
+		{"Kritiek", 2}, {"Fout", 2}, {"Waarschuwing", 1}, {"Informatie", 0},
+		{"Kritik", 2}, {"Hata", 2}, {"Uyarı", 1}, {"Bilgi", 0},
+		{"重大", 2}, {"エラー", 2}, {"警告", 1}, {"情報", 0},
+		{"위험", 2}, {"오류", 2}, {"경고", 1}, {"정보", 0},
+		{"关键", 2}, {"错误", 2}, {"信息", 0},
+		{"錯誤", 2}, {"資訊", 0},
+		{"Kritická", 2}, {"Chyba", 2}, {"Upozornění", 1}, {"Informace", 0},
+		{"Kritisk", 2}, {"Fel", 2}, {"Varning", 1},
+		{"ERROR", 2}, {"warnung", 1}, {"СВЕДЕНИЯ", -1}, {"Verbose", -1}, {"Подробности", -1},
+		{"信息信息", -1}, {"Fehl", -1}, {"", -1},
+	};
+	for (const auto &row : rows) {
+		// Texts with an error word and a warning word: a known level must outrank both.
+		for (const char *text : {"disk failed", "retry later", "all fine"}) {
+			Got got;
+			parse(rec(row.level, text), "System", nullptr, &got);
+			ASSERT_EQ(got.entries.size(), 1u) << row.level;
+			int32_t want = row.sev >= 0 ? row.sev : severity_of(text);
+			EXPECT_EQ(got.entries[0].sev, want) << row.level << " / " << text;
+		}
+	}
 }
 
 TEST(EventParser, Table)

@@ -12,6 +12,7 @@ static void clear_record(EventParser *p)
 	memset(&p->record, 0, sizeof(p->record));
 	p->level_sev = -1;
 	p->in_description = 0;
+	p->from_header = 0;
 }
 
 void event_parser_init(EventParser *p, const char *log_name, const char *query, EntrySink sink, void *ctx)
@@ -35,29 +36,88 @@ static void finish_record(EventParser *p)
 	p->finished++;
 }
 
-static int32_t level_severity(const char *level)
+/* The Level value as Windows shows it in its display languages; the labels stay English.
+ * Sources: public captures of wevtutil and Event Viewer output, Microsoft's localized Windows
+ * help, and Microsoft's terms in its other products. */
+static const struct {
+	const char *name;
+	int32_t sev;
+} level_names[] = {
+	{"Critical", SEV_ERR},        {"Error", SEV_ERR},         {"Warning", SEV_WARN},
+	{"Information", SEV_INFO},
+	/* German */
+	{"Kritisch", SEV_ERR},        {"Fehler", SEV_ERR},        {"Warnung", SEV_WARN},
+	{"Informationen", SEV_INFO},
+	/* French */
+	{"Critique", SEV_ERR},        {"Erreur", SEV_ERR},        {"Avertissement", SEV_WARN},
+	{"Informations", SEV_INFO},
+	/* Spanish ("Error" as in English) */
+	{"Crítico", SEV_ERR},         {"Advertencia", SEV_WARN},  {"Información", SEV_INFO},
+	/* Italian */
+	{"Critico", SEV_ERR},         {"Errore", SEV_ERR},        {"Avviso", SEV_WARN},
+	{"Informazioni", SEV_INFO},
+	/* Portuguese, of Brazil and then of Portugal ("Crítico" as in Spanish) */
+	{"Erro", SEV_ERR},            {"Aviso", SEV_WARN},        {"Informações", SEV_INFO},
+	{"Informação", SEV_INFO},
+	/* Russian */
+	{"Критический", SEV_ERR},     {"Ошибка", SEV_ERR},        {"Предупреждение", SEV_WARN},
+	{"Сведения", SEV_INFO},
+	/* Polish */
+	{"Krytyczne", SEV_ERR},       {"Błąd", SEV_ERR},          {"Ostrzeżenie", SEV_WARN},
+	{"Informacje", SEV_INFO},
+	/* Dutch */
+	{"Kritiek", SEV_ERR},         {"Fout", SEV_ERR},          {"Waarschuwing", SEV_WARN},
+	{"Informatie", SEV_INFO},
+	/* Turkish */
+	{"Kritik", SEV_ERR},          {"Hata", SEV_ERR},          {"Uyarı", SEV_WARN},
+	{"Bilgi", SEV_INFO},
+	/* Japanese, and Chinese where they share the word */
+	{"重大", SEV_ERR},            {"エラー", SEV_ERR},        {"警告", SEV_WARN},
+	{"情報", SEV_INFO},
+	/* Korean */
+	{"위험", SEV_ERR},            {"오류", SEV_ERR},          {"경고", SEV_WARN},
+	{"정보", SEV_INFO},
+	/* Chinese (Simplified) */
+	{"关键", SEV_ERR},            {"错误", SEV_ERR},          {"信息", SEV_INFO},
+	/* Chinese (Traditional) */
+	{"錯誤", SEV_ERR},            {"資訊", SEV_INFO},
+	/* Czech */
+	{"Kritická", SEV_ERR},        {"Chyba", SEV_ERR},         {"Upozornění", SEV_WARN},
+	{"Informace", SEV_INFO},
+	/* Swedish ("Information" as in English) */
+	{"Kritisk", SEV_ERR},         {"Fel", SEV_ERR},           {"Varning", SEV_WARN},
+};
+
+/* The severity a Level value names, or -1 for a value not in the table (Verbose, a level of
+ * the provider's own): the text's keywords decide those. The whole value must match. */
+static int32_t level_severity(const char *value)
 {
-	if (ci_contains(level, "Error") || ci_contains(level, "Critical"))
-		return SEV_ERR;
-	if (ci_contains(level, "Warning"))
-		return SEV_WARN;
+	while (*value == ' ' || *value == '\t')
+		value++;
+	size_t len = strlen(value);
+	for (const auto &level : level_names) {
+		/* Of the same length, a match anywhere is a match of the whole. */
+		if (strlen(level.name) == len && ci_contains(value, level.name))
+			return level.sev;
+	}
 	return -1;
 }
 
-/* Appends one more piece of the description, one space between the pieces. */
+/* Appends one more piece of the description, one space between the pieces; a cut never
+ * ends inside a UTF-8 sequence. */
 static void append_text(LogEntry *r, const char *piece)
 {
 	size_t used = strlen(r->text);
 	size_t room = sizeof(r->text) - 1 - used;
-	if (piece[0] == '\0')
-		return;
-	if (used > 0 && room > 0) {
-		r->text[used++] = ' ';
-		room--;
-	}
 	size_t n = strlen(piece);
+	if (used > 0 && room > 0)
+		room--; /* the space */
 	if (n > room)
-		n = room;
+		n = utf8_cut(piece, room);
+	if (n == 0)
+		return;
+	if (used > 0)
+		r->text[used++] = ' ';
 	memcpy(r->text + used, piece, n);
 	r->text[used + n] = '\0';
 }
@@ -70,6 +130,23 @@ static int is_blank_line(const char *raw, size_t raw_len)
 			return 0;
 	}
 	return 1;
+}
+
+/* "Event[N]" or "Event[N]:", N decimal: the line that opens each record of real output. */
+static int is_event_header(const char *line)
+{
+	if (strncmp(line, "Event[", 6) != 0)
+		return 0;
+	const char *c = line + 6;
+	if (*c < '0' || *c > '9')
+		return 0;
+	while (*c >= '0' && *c <= '9')
+		c++;
+	if (*c++ != ']')
+		return 0;
+	if (*c == ':')
+		c++;
+	return *c == '\0';
 }
 
 void event_parser_line(EventParser *p, const char *raw, size_t raw_len)
@@ -85,12 +162,23 @@ void event_parser_line(EventParser *p, const char *raw, size_t raw_len)
 		return;
 
 	if (is_blank_line(raw, raw_len)) {
+		/* Real descriptions hold blank lines between their paragraphs; in a record that a
+		 * header began, only the next header ends the description. */
+		if (p->from_header && p->in_description)
+			return;
 		if (r->text[0] != '\0')
 			finish_record(p);
 		clear_record(p);
 		return;
 	}
 	trim_into(line, sizeof(line), raw, raw_len);
+	if (is_event_header(line)) {
+		if (r->text[0] != '\0')
+			finish_record(p);
+		clear_record(p);
+		p->from_header = 1;
+		return;
+	}
 	/* The message usually stands on the lines after a bare "Description:". */
 	if (p->in_description) {
 		append_text(r, line);
