@@ -225,9 +225,29 @@ void event_parser_line(EventParser *p, const char *raw, size_t raw_len);
 /* Finishes the last record; returns the number of records finished. */
 int32_t event_parser_finish(EventParser *p);
 
+enum { EVENT_LINE_SIZE = 8192 };
+
+/* The command's raw output on its way to the parser: decoded, then cut into lines of at most
+ * EVENT_LINE_SIZE-1 bytes (a longer line arrives in pieces, each ending at its line feed). */
+struct EventStream {
+	OutputDecoder decoder;
+	EventParser parser;
+	int32_t limit;      /* records wanted; 0 or less: no limit */
+	size_t line_len;
+	char line[EVENT_LINE_SIZE];
+};
+void event_stream_init(EventStream *s, const char *log_name, int32_t limit, const char *query,
+		       EntrySink sink, void *ctx);
+/* Takes the next raw_len bytes of output. Returns 0 once limit records are finished (the rest
+ * is not looked at, now or later), else 1. */
+int event_stream_feed(EventStream *s, const char *raw, size_t raw_len);
+/* The end of the output: its last line and record. Returns the records finished. */
+int32_t event_stream_finish(EventStream *s);
+
 /* Runs the event query for count events of "System" or "Application" and delivers each
  * finished record that passes query. Returns the records finished (at most count), or -1
- * when the name is refused or the command cannot start. */
+ * when the name is refused, the command cannot start, fails before it finished a record,
+ * or runs past its time limit (it is then ended; records it delivered before are void). */
 int32_t stream_event_log(const char *log_name, int32_t count, const char *query, EntrySink sink,
 			 void *ctx);
 

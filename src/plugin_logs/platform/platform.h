@@ -15,9 +15,6 @@ const char *plat_name(void);
 /* The separator the walk uses to join paths: '\\' on Windows, '/' elsewhere. */
 char plat_sep(void);
 
-/* The redirection that discards a command's error output: "2>NUL" or "2>/dev/null". */
-const char *plat_null_redirect(void);
-
 /* Formats the current time as "%Y-%m-%dT%H:%M:%SZ" in UTC (local time if UTC fails).
  * Leaves dst empty when neither conversion works. */
 void plat_utc_text(char *dst, size_t dst_size);
@@ -100,11 +97,5 @@ int32_t plat_proc_read(PlatProc *p, char *dst, size_t dst_size);
 int plat_proc_wait(PlatProc *p, uint32_t *status);
 /* Ends it and everything it started at once, without waiting for its output, and releases it. */
 void plat_proc_kill(PlatProc *p);
-
-/* Starts cmd through the command interpreter with a pipe on its standard output, which
- * carries the bytes unchanged. Returns null when the command cannot be started. */
-FILE *plat_pipe_open(const char *cmd);
-/* Waits for the command and closes the pipe. */
-void plat_pipe_close(FILE *p);
 
 #endif

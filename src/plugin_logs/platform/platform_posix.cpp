@@ -32,11 +32,6 @@ char plat_sep(void)
 	return '/';
 }
 
-const char *plat_null_redirect(void)
-{
-	return "2>/dev/null";
-}
-
 void plat_utc_text(char *dst, size_t dst_size)
 {
 	time_t now = time(NULL);
@@ -297,14 +292,4 @@ void plat_proc_kill(PlatProc *p)
 		reap((pid_t)p->pid);
 	}
 	release(p);
-}
-
-FILE *plat_pipe_open(const char *cmd)
-{
-	return popen(cmd, "r");
-}
-
-void plat_pipe_close(FILE *p)
-{
-	pclose(p);
 }

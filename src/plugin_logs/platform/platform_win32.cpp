@@ -25,11 +25,6 @@ char plat_sep(void)
 	return '\\';
 }
 
-const char *plat_null_redirect(void)
-{
-	return "2>NUL";
-}
-
 void plat_utc_text(char *dst, size_t dst_size)
 {
 	__time64_t now = _time64(NULL);
@@ -420,16 +415,4 @@ void plat_proc_kill(PlatProc *p)
 	if (p->process != NULL)
 		WaitForSingleObject((HANDLE)p->process, PROC_KILL_WAIT_MS);
 	release(p);
-}
-
-FILE *plat_pipe_open(const char *cmd)
-{
-	/* Binary: a text-mode pipe ends at the first Ctrl-Z byte, and an event message may hold
-	 * one; the CR of each CR LF is a blank byte that the reader trims anyway. */
-	return _popen(cmd, "rb");
-}
-
-void plat_pipe_close(FILE *p)
-{
-	_pclose(p);
 }

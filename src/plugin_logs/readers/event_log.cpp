@@ -1,11 +1,18 @@
-/* The event log reader: records of `wevtutil qe ... /f:text` output into entries. */
+/* The event log reader: runs `wevtutil qe ... /f:text /uni:true` and turns its records into entries. */
 #include "plugin_logs/plugin_logs.h"
 #include "platform.h"
 
 #include <stdio.h>
 #include <string.h>
 
-enum { COMMAND_BUF_SIZE = 512, RAW_LINE_SIZE = 8192, TRIMMED_LINE_SIZE = 1024 };
+enum {
+	TRIMMED_LINE_SIZE = 1024,
+	COUNT_ARG_SIZE = 16,
+	OUTPUT_CHUNK = 8192,
+	/* A query that has not finished by then is ended: a hung tool must not hold the request
+	 * (and the web server's worker) for ever. */
+	EVENT_TIME_LIMIT_MS = 20000
+};
 
 static void clear_record(EventParser *p)
 {
@@ -206,27 +213,114 @@ int32_t event_parser_finish(EventParser *p)
 	return p->finished;
 }
 
+static int limit_reached(const EventStream *s)
+{
+	return s->limit > 0 && s->parser.finished >= s->limit;
+}
+
+void event_stream_init(EventStream *s, const char *log_name, int32_t limit, const char *query, EntrySink sink,
+		       void *ctx)
+{
+	output_decoder_init(&s->decoder);
+	event_parser_init(&s->parser, log_name, query, sink, ctx);
+	s->limit = limit;
+	s->line_len = 0;
+}
+
+/* Every raw line of the output, or piece of a longer one, enters the parser here and only here. */
+static void intake_line(EventStream *s)
+{
+	event_parser_line(&s->parser, s->line, s->line_len);
+	s->line_len = 0;
+}
+
+/* Cuts decoded text into lines. Returns 0 once the limit is reached. */
+static int split_lines(EventStream *s, const char *text, size_t len)
+{
+	while (len > 0) {
+		if (limit_reached(s))
+			return 0;
+		size_t room = sizeof(s->line) - 1 - s->line_len;
+		size_t n = len < room ? len : room;
+		const char *lf = (const char *)memchr(text, '\n', n);
+		if (lf != NULL)
+			n = (size_t)(lf - text) + 1;
+		memcpy(s->line + s->line_len, text, n);
+		s->line_len += n;
+		text += n;
+		len -= n;
+		if (lf != NULL || s->line_len == sizeof(s->line) - 1)
+			intake_line(s);
+	}
+	return !limit_reached(s);
+}
+
+int event_stream_feed(EventStream *s, const char *raw, size_t raw_len)
+{
+	char text[OUTPUT_DECODE_ROOM(OUTPUT_CHUNK)];
+	while (raw_len > 0) {
+		if (limit_reached(s))
+			return 0;
+		size_t n = raw_len < (size_t)OUTPUT_CHUNK ? raw_len : (size_t)OUTPUT_CHUNK;
+		if (!split_lines(s, text, output_decode(&s->decoder, raw, n, text)))
+			return 0;
+		raw += n;
+		raw_len -= n;
+	}
+	return !limit_reached(s);
+}
+
+int32_t event_stream_finish(EventStream *s)
+{
+	char rest[8];
+	if (!limit_reached(s) && split_lines(s, rest, output_decode_end(&s->decoder, rest)) && s->line_len > 0)
+		intake_line(s);
+	/* At the limit the record under construction is past the count: it is not finished. */
+	if (limit_reached(s))
+		return s->parser.finished;
+	return event_parser_finish(&s->parser);
+}
+
 int32_t stream_event_log(const char *log_name, int32_t count, const char *query, EntrySink sink, void *ctx)
 {
-	/* Only the two fixed names and a number ever reach the command interpreter. */
+	/* Only the two fixed names and a number ever reach the command. */
 	if (log_name == NULL || (strcmp(log_name, "System") != 0 && strcmp(log_name, "Application") != 0))
 		return -1;
-	char cmd[COMMAND_BUF_SIZE];
-	if (!fmt_into(cmd, sizeof(cmd), "wevtutil qe %s /c:%d /rd:true /f:text %s", log_name, (int)count,
-		      plat_null_redirect()))
+	char count_arg[COUNT_ARG_SIZE];
+	fmt_into(count_arg, sizeof(count_arg), "/c:%d", (int)count);
+	/* /uni:true: UTF-16 output, which carries every character; the code page would not. */
+	const char *const args[] = {"qe", log_name, count_arg, "/rd:true", "/f:text", "/uni:true"};
+	PlatProc proc;
+	if (!plat_proc_start(&proc, "wevtutil", args, (int)(sizeof(args) / sizeof(args[0])), EVENT_TIME_LIMIT_MS))
 		return -1;
-	FILE *pipe = plat_pipe_open(cmd);
-	if (pipe == NULL)
+	EventStream s;
+	event_stream_init(&s, log_name, count, query, sink, ctx);
+	char raw[OUTPUT_CHUNK];
+	int32_t n;
+	while ((n = plat_proc_read(&proc, raw, sizeof(raw))) > 0) {
+		/* Asked for `count` events, newest first: a record past them could only push the
+		 * newest out of a tail ring, so the tool is not waited for once they are in. */
+		if (!event_stream_feed(&s, raw, (size_t)n)) {
+			plat_proc_kill(&proc);
+			return event_stream_finish(&s);
+		}
+	}
+	int32_t finished = event_stream_finish(&s);
+	uint32_t status = 0;
+	if (n == PLAT_PROC_TIMED_OUT) {
+		plat_proc_kill(&proc);
 		return -1;
-	EventParser parser;
-	event_parser_init(&parser, log_name, query, sink, ctx);
-	char raw[RAW_LINE_SIZE];
-	size_t n;
-	/* The command is asked for `count` events and, newest first, a record past them could
-	 * only push the newest out of a tail ring; a producer that writes more is not read on. */
-	while ((count <= 0 || parser.finished < count) && (n = plat_read_line(pipe, raw, sizeof(raw))) > 0)
-		event_parser_line(&parser, raw, n);
-	int32_t finished = event_parser_finish(&parser);
-	plat_pipe_close(pipe);
+	}
+	if (n < 0) {
+		plat_proc_kill(&proc);
+		status = 1;
+	} else if (!plat_proc_wait(&proc, &status)) {
+		return -1;
+	}
+	/* wevtutil reports "Access is denied" or an unknown channel on its error output and
+	 * exits non-zero: with nothing read that is a failure, not an empty log. Records it
+	 * finished before failing are kept. */
+	if (status != 0 && finished == 0)
+		return -1;
 	return finished;
 }
