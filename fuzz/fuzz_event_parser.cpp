@@ -1,25 +1,12 @@
 /* EventParser fed from memory, split into lines as the pipe reader does: fields terminated
  * inside their arrays, and no more records than "Description:" lines. */
 #include "plugin_logs/plugin_logs.h"
+#include "entry_check.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 enum { PIECE = 8191 };
-
-struct Seen {
-	int32_t delivered;
-};
-
-static void check_entry(void *ctx, const LogEntry *e)
-{
-	if (memchr(e->ts, '\0', sizeof(e->ts)) == NULL || memchr(e->unit, '\0', sizeof(e->unit)) == NULL ||
-	    memchr(e->text, '\0', sizeof(e->text)) == NULL)
-		abort();
-	if (e->sev < SEV_INFO || e->sev > SEV_ERR)
-		abort();
-	((Seen *)ctx)->delivered++;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

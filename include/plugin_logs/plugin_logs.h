@@ -209,6 +209,26 @@ int64_t read_chunk_at_resync_end(FILE *f, int64_t from, int64_t limit);
  * by reading backwards from the end. Returns -1 as read_log_file does, else 0 or more. */
 int32_t tail_log_file(const char *path, EntryCollector *ring);
 
+/* readers/tool_output.cpp */
+/* A command's output turned into UTF-8 as it streams in. Output that starts with a UTF-16LE
+ * byte-order mark (dropped) or has a NUL as its second byte is UTF-16LE and decoded, a code
+ * unit or surrogate pair split between pieces included, an unpaired surrogate or a lone last
+ * byte becoming U+FFFD; any other output passes as bytes. */
+struct OutputDecoder {
+	int32_t form;         /* undecided, bytes or UTF-16LE */
+	int32_t held_count;   /* 0 or 1: the first byte of a code unit not yet complete */
+	unsigned char held;
+	uint16_t high;        /* a high surrogate waiting for its pair, or 0 */
+};
+/* The room output_decode needs in dst for in_len bytes of input. */
+#define OUTPUT_DECODE_ROOM(in_len) (2 * (size_t)(in_len) + 8)
+void output_decoder_init(OutputDecoder *d);
+/* Decodes the next in_len bytes of output into dst, which holds OUTPUT_DECODE_ROOM(in_len)
+ * bytes; returns how many it wrote. */
+size_t output_decode(OutputDecoder *d, const char *in, size_t in_len, char *dst);
+/* What the end of the output leaves: at most 8 bytes into dst; returns how many. */
+size_t output_decode_end(OutputDecoder *d, char *dst);
+
 /* readers/event_log.cpp */
 /* Record grouping of the event query's text output, fed one line at a time. */
 struct EventParser {
@@ -219,6 +239,7 @@ struct EventParser {
 	LogEntry record;    /* the record under construction */
 	int32_t level_sev;  /* severity named by its "Level:" line, or -1 */
 	int in_description; /* lines after "Description:" continue the text */
+	int from_header;    /* it began with an "Event[N]" line: only the next one ends it */
 	int line_open;      /* the last piece did not end in a line feed */
 	int32_t finished;
 };
@@ -230,9 +251,29 @@ void event_parser_line(EventParser *p, const char *raw, size_t raw_len);
 /* Finishes the last record; returns the number of records finished. */
 int32_t event_parser_finish(EventParser *p);
 
+enum { EVENT_LINE_SIZE = 8192 };
+
+/* The command's raw output on its way to the parser: decoded, then cut into lines of at most
+ * EVENT_LINE_SIZE-1 bytes (a longer line arrives in pieces, each ending at its line feed). */
+struct EventStream {
+	OutputDecoder decoder;
+	EventParser parser;
+	int32_t limit;      /* records wanted; 0 or less: no limit */
+	size_t line_len;
+	char line[EVENT_LINE_SIZE];
+};
+void event_stream_init(EventStream *s, const char *log_name, int32_t limit, const char *query,
+		       EntrySink sink, void *ctx);
+/* Takes the next raw_len bytes of output. Returns 0 once limit records are finished (the rest
+ * is not looked at, now or later), else 1. */
+int event_stream_feed(EventStream *s, const char *raw, size_t raw_len);
+/* The end of the output: its last line and record. Returns the records finished. */
+int32_t event_stream_finish(EventStream *s);
+
 /* Runs the event query for count events of "System" or "Application" and delivers each
  * finished record that passes query. Returns the records finished (at most count), or -1
- * when the name is refused or the command cannot start. */
+ * when the name is refused, the command cannot start, fails before it finished a record,
+ * or runs past its time limit (it is then ended; records it delivered before are void). */
 int32_t stream_event_log(const char *log_name, int32_t count, const char *query, EntrySink sink,
 			 void *ctx);
 

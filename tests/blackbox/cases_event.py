@@ -1,18 +1,25 @@
-"""Tail and search of the two event logs, fed by a fake wevtutil first on the search path.
+"""Tail and search of the two event logs, fed by a fake wevtutil.
 
-The fake records its arguments, prints a canned output and writes noise to its error
-output, which the command line must discard. On Linux it is a shell script found through
-PATH; under Wine a wevtutil.cmd in a folder named by WINEPATH, which cmd searches before
-the system folders.
+On Linux the fake is a shell script first on PATH. Under Wine it is tests/tools/fake_wevtutil.cpp,
+installed as the prefix's system32\\wevtutil.exe (the driver makes Wine run it instead of its
+built-in stub) and told through the environment what to write and how to end. Either fake
+records where it ran from and its arguments, and writes noise to its error output, which must
+not reach ours. Decoys in the working folder, on PATH and on WINEPATH must never run.
 """
 import json
 import os
+import shutil
+import time
+from pathlib import Path
 
 from run import Case, describe_difference, doc, json_str
 
 LABELS = {"System": "Windows System log", "Application": "Windows Application log"}
 SEV = {0: "info", 1: "warn", 2: "err"}
 NOT_RUN = "(not run)"
+SYSTEM_WEVTUTIL = "C:\\windows\\system32\\wevtutil.exe"
+TIME_LIMIT = 20
+HANG_COUNT = 1777  # the hanging case's /c: value, which finds its processes afterwards
 
 # The 16-line example: the middle record carries its text on the following line.
 EXAMPLE = (b"Event[0]:\n"
@@ -38,7 +45,7 @@ EXAMPLE_ENTRIES = [
 ]
 
 # Shaped like a real query of the Application log: bare "Description:" lines, messages over
-# several lines, a blank line inside a message, a record without text.
+# several lines and paragraphs, a record without text.
 APPLICATION = b"""Event[0]:
   Log Name: Application
   Source: Example Source
@@ -74,7 +81,7 @@ Event[2]:
   Description:
 First paragraph of the message.
 
-Second paragraph, not part of the text.
+Second paragraph, part of the text too.
 Its last line.
 
 Event[3]:
@@ -95,8 +102,84 @@ APPLICATION_ENTRIES = [
     ("2020-12-14T17:09:08.940", "Application", 0, "Successfully scheduled the service for restart."),
     ("2020-12-14T17:05:00.000", "Application", 2,
      'The backup job "nightly" stopped. Reason: disk full on E:\\ Code: 0x70'),
-    ("2020-12-14T17:00:00.000", "Application", 1, "First paragraph of the message."),
+    ("2020-12-14T17:00:00.000", "Application", 1,
+     "First paragraph of the message. Second paragraph, part of the text too. Its last line."),
     ("2020-12-14T16:00:00.000", "Application", 2, 'Service "db" terminated unexpectedly.'),
+]
+
+# What a real query of a non-English Windows writes with /uni:true (decoded here; encoded as
+# UTF-16LE below): headers with and without the colon, "Description: " with a trailing space,
+# blank lines and TABs inside descriptions, translated Level values, both Date forms, and a
+# last record without a line end.
+REAL = ("Event[0]\r\n"
+        "  Log Name: Security\r\n"
+        "  Source: Microsoft-Windows-Security-Auditing\r\n"
+        "  Date: 2021-12-25T07:33:18.1520000Z\r\n"
+        "  Event ID: 4625\r\n"
+        "  Task: Вход в систему\r\n"
+        "  Level: Сведения\r\n"
+        "  Opcode: Сведения\r\n"
+        "  Keyword: Аудит отказа\r\n"
+        "  User: N/A\r\n"
+        "  User Name: N/A\r\n"
+        "  Computer: СЕРВЕР-01\r\n"
+        "  Description: \r\n"
+        "An account failed to log on.\r\n"
+        "\r\n"
+        "Subject:\r\n"
+        "\tSecurity ID:\t\tS-1-0-0\r\n"
+        "\tAccount Name:\t\t-\r\n"
+        "\r\n"
+        "Account For Which Logon Failed:\r\n"
+        "\tAccount Name:\t\tПётр\r\n"
+        "\r\n"
+        "Event[1]\r\n"
+        "  Log Name: Application\r\n"
+        "  Source: Windows Error Reporting\r\n"
+        "  Date: 2021-12-25T07:30:00.0000000Z\r\n"
+        "  Event ID: 1001\r\n"
+        "  Level: 信息\r\n"
+        "  Description: \r\n"
+        "Fault bucket 1234, type 5\r\n"
+        "Event Name: APPCRASH\r\n"
+        "\r\n"
+        "Problem signature:\r\n"
+        "P1: 日志.exe\r\n"
+        "P2: 1.0.0.0\r\n"
+        "\r\n"
+        "Attached files:\r\n"
+        "\\\\?\\C:\\ProgramData\\Microsoft\\Windows\\WER\\Temp\\WER1A2B.tmp.mdmp\r\n"
+        "\r\n"
+        "Event[2]:\r\n"
+        "  Date: 2019-05-26T10:21:11.251\r\n"
+        "  Level: Fehler\r\n"
+        "  Description:\r\n"
+        "Der Dienst \"Überwachung\" wurde unerwartet beendet. 😀\r\n"
+        "\r\n"
+        "Event[3]:\r\n"
+        "  Date: 2019-05-26T10:20:00.000\r\n"
+        "  Level: Avertissement\r\n"
+        "  Description:\r\n"
+        "\r\n"
+        "Event[4]:\r\n"
+        "  Date: 2019-05-26T10:19:00.000\r\n"
+        "  Level: Avertissement\r\n"
+        "  Description: Le délai d’attente du service a expiré.\r\n"
+        "\r\n"
+        "Event[5]\r\n"
+        "  Date: 2019-05-26T10:18:00.000\r\n"
+        "  Level: Подробности\r\n"
+        "  Description: retry scheduled")
+REAL_ENTRIES = [
+    ("2021-12-25T07:33:18.1520000Z", "System", 0,
+     "An account failed to log on. Subject: Security ID:\t\tS-1-0-0 Account Name:\t\t- "
+     "Account For Which Logon Failed: Account Name:\t\tПётр"),
+    ("2021-12-25T07:30:00.0000000Z", "System", 0,
+     "Fault bucket 1234, type 5 Event Name: APPCRASH Problem signature: P1: 日志.exe P2: 1.0.0.0 "
+     "Attached files: \\\\?\\C:\\ProgramData\\Microsoft\\Windows\\WER\\Temp\\WER1A2B.tmp.mdmp"),
+    ("2019-05-26T10:21:11.251", "System", 2, "Der Dienst \"Überwachung\" wurde unerwartet beendet. 😀"),
+    ("2019-05-26T10:19:00.000", "System", 1, "Le délai d’attente du service a expiré."),
+    ("2019-05-26T10:18:00.000", "System", 1, "retry scheduled"),
 ]
 
 NO_TEXT = (b"Event[0]:\r\n  Date: 2024-01-01T00:00:00Z\r\n  Level: Error\r\n\r\n"
@@ -108,8 +191,12 @@ def crlf(data: bytes) -> bytes:
     return data.replace(b"\n", b"\r\n")
 
 
+def utf16(text: str, mark: bool = True) -> bytes:
+    return (b"\xff\xfe" if mark else b"") + text.encode("utf-16-le")
+
+
 def args_line(log: str, count: int) -> str:
-    return f"qe {log} /c:{count} /rd:true /f:text"
+    return f"qe {log} /c:{count} /rd:true /f:text /uni:true"
 
 
 def entries_json(entries) -> bytes:
@@ -131,51 +218,109 @@ def search_doc(log: str, q: str, scanned: int, entries) -> bytes:
                .encode() + entries_json(entries) + b"]}")
 
 
+def unreadable_tail(log: str) -> bytes:
+    return doc(f'{{"ok":false,"error":"unreadable_source","message":"the source could not be read on '
+               f'this node","src":"event:{log}"}}')
+
+
+def unreadable_search(log: str) -> bytes:
+    return doc(f'{{"ok":false,"error":"unreadable_source","src":"event:{log}"}}')
+
+
 def refused(src: str) -> bytes:
     return doc(b'{"ok":false,"error":"source_not_allowed","message":"that path is not in this '
                b"plugin's read allowlist; call action=sources for the current list\",\"requested\":" +
                json_str(src) + b"}")
 
 
-class Fake:
-    """One folder with a fake wevtutil for one case, so cases can run side by side."""
+def install_system_fake(t) -> None:
+    """Puts the fake in the place of the prefix's system32\\wevtutil.exe."""
+    prefix = Path(os.environ.get("WINEPREFIX") or Path.home() / ".wine")
+    dest = prefix / "drive_c" / "windows" / "system32" / "wevtutil.exe"
+    src = Path(t.launcher).parent / "fake_wevtutil.exe"
+    if dest.exists() and dest.read_bytes() == src.read_bytes():
+        return
+    # A new file renamed into place, not an overwrite: Wine goes on using the image it once
+    # mapped from a file, and an overwrite keeps the file's identity.
+    new = dest.with_name("wevtutil.exe.pl_new")
+    shutil.copyfile(src, new)
+    os.replace(new, dest)
 
-    def __init__(self, t, tmp, name: str, output: bytes):
+
+class Fake:
+    """One folder with the canned output and the run record of one case, so cases can run
+    side by side; on Linux also the fake itself, first on PATH."""
+
+    def __init__(self, t, tmp, name: str, output: bytes, exit_status: int = 0, hang: bool = False,
+                 chunk: int = 0):
         self.t = t
         self.dir = tmp / name
         self.dir.mkdir()
-        self.args = self.dir / "args"
-        out = self.dir / "out"
-        out.write_bytes(output)
+        self.record = self.dir / "record"
+        self.out = self.dir / "out"
+        self.out.write_bytes(output)
+        self.exit_status, self.hang, self.chunk = exit_status, hang, chunk
         script = self.dir / "wevtutil"
+        copy = f"dd if='{self.out}' bs={chunk} status=none" if chunk else f"cat '{self.out}'"
+        # The hanging fake sleeps through a link in its folder, so its processes can be found
+        # afterwards; one of them in the background, as a helper the tool started would be.
+        end = (f"'{self.dir}/nap' 600 & '{self.dir}/nap' 600" if hang else f"exit {exit_status}")
+        if hang:
+            (self.dir / "nap").symlink_to(shutil.which("sleep"))
         script.write_text("#!/bin/sh\n"
-                          f"printf '%s\\n' \"$@\" > '{self.args}'\n"
-                          f"cat '{out}'\n"
-                          "echo 'fake wevtutil: noise' >&2\n")
+                          f"printf '%s\\n' \"$0\" \"$*\" >> '{self.record}'\n"
+                          f"{copy}\n"
+                          "echo 'fake wevtutil: noise' >&2\n"
+                          f"{end}\n")
         script.chmod(0o755)
-        (self.dir / "wevtutil.cmd").write_bytes(
-            ("@echo off\r\n"
-             f'>"{t.path(str(self.args))}" echo %*\r\n'
-             f'type "{t.path(str(out))}"\r\n'
-             "echo fake wevtutil: noise 1>&2\r\n").encode())
 
     def env(self) -> dict:
         if self.t.kind == "wine":
-            return {"WINEPATH": self.t.path(str(self.dir))}
+            env = {"PL_FAKE_RECORD": self.t.path(str(self.record)), "PL_FAKE_OUTPUT": self.t.path(str(self.out))}
+            if self.exit_status:
+                env["PL_FAKE_EXIT"] = str(self.exit_status)
+            if self.hang:
+                env["PL_FAKE_HANG"] = "1"
+            if self.chunk:
+                env["PL_FAKE_CHUNK"] = str(self.chunk)
+            return env
         return {"PATH": f"{self.dir}:{os.environ.get('PATH', '/usr/bin:/bin')}"}
 
+    def expected_path(self) -> str:
+        return SYSTEM_WEVTUTIL if self.t.kind == "wine" else str(self.dir / "wevtutil")
+
     def recorded(self) -> str:
-        """The arguments of the last run, joined by spaces; NOT_RUN when it never ran."""
-        if not self.args.exists():
+        """The arguments of the one run, or NOT_RUN; a problem text for a run from elsewhere."""
+        if not self.record.exists():
             return NOT_RUN
-        text = self.args.read_bytes().decode("latin-1")
-        if self.t.kind == "wine":
-            return text.rstrip(" \r\n")  # cmd's %* keeps the space before the dropped "2>NUL"
-        return " ".join(text.splitlines())
+        lines = self.record.read_bytes().decode("utf-8", "replace").splitlines()
+        if len(lines) != 2 or lines[0] != self.expected_path():
+            return f"runs {lines!r}, expected one of {self.expected_path()!r}"
+        return lines[1]
+
+    def left_running(self) -> list:
+        """Command lines of the live processes of this fake: its folder (Linux) or its hang
+        count (Wine) is in every one. Killed processes are waited out briefly."""
+        marker = str(self.dir) if self.t.kind == "linux" else f"/c:{HANG_COUNT}"
+        for _ in range(100):
+            found = []
+            for pid in filter(str.isdigit, os.listdir("/proc")):
+                try:
+                    cmdline = Path(f"/proc/{pid}/cmdline").read_bytes().replace(b"\0", b" ").decode(
+                        "utf-8", "replace")
+                except OSError:
+                    continue
+                if marker in cmdline and "wevtutil" in cmdline.lower() or f"{self.dir}/nap" in cmdline:
+                    found.append(cmdline.strip())
+            if not found:
+                return []
+            time.sleep(0.05)
+        return found
 
 
-def expect_run(fake: Fake, want, args: str):
-    """The output (exact bytes, or a check) and the arguments the fake was called with."""
+def expect_run(fake: Fake, want, args: str, extra=None):
+    """The output (exact bytes, or a check), the arguments the fake was called with, and what
+    extra (if given) finds afterwards."""
     def check(out: bytes):
         if callable(want):
             problem = want(out)
@@ -184,7 +329,9 @@ def expect_run(fake: Fake, want, args: str):
         if problem:
             return problem
         got = fake.recorded()
-        return None if got == args else f"wevtutil arguments {got!r}, expected {args!r}"
+        if got != args:
+            return f"wevtutil arguments {got!r}, expected {args!r}"
+        return extra(fake) if extra is not None else None
     return check
 
 
@@ -194,12 +341,16 @@ def body(out: bytes) -> dict:
 
 
 def cases(t, tmp):
+    if t.kind == "wine":
+        install_system_fake(t)
     result = []
 
-    def add(name, output, query, want, args, **kw):
-        fake = Fake(t, tmp, f"f{len(result)}", output)
-        result.append(Case(name, expect_run(fake, want, args), query=query, env=fake.env(),
-                           stderr=b"", **kw))
+    def add(name, output, query, want, args, fake_kw=None, extra=None, **kw):
+        fake = Fake(t, tmp, f"f{len(result)}", output, **(fake_kw or {}))
+        env = fake.env()
+        env.update(kw.pop("env", {}))
+        result.append(Case(name, expect_run(fake, want, args, extra), query=query, env=env, stderr=b"",
+                           **kw))
 
     # Record grouping, the three fields, levels and the order of delivery.
     add("tail of System: text on the line after Description, last record ends the output",
@@ -208,7 +359,7 @@ def cases(t, tmp):
     add("tail with CR LF line ends asks for lines records", crlf(EXAMPLE),
         "action=tail&src=event:System&lines=3", tail_doc("System", 3, EXAMPLE_ENTRIES),
         args_line("System", 3))
-    add("tail of Application: multi-line texts, first paragraph only, levels decide severity",
+    add("tail of Application: multi-line texts, paragraphs joined, levels decide severity",
         crlf(APPLICATION), "action=tail&src=event:Application&lines=10",
         tail_doc("Application", 10, APPLICATION_ENTRIES), args_line("Application", 10))
     add("tail keeps the newest records when the producer writes more than asked for",
@@ -217,6 +368,21 @@ def cases(t, tmp):
     add("tail ignores q", EXAMPLE, "action=tail&src=event:System&lines=50&q=spooler",
         tail_doc("System", 50, EXAMPLE_ENTRIES), args_line("System", 50))
 
+    # Real output: UTF-16LE, with or without a byte-order mark, whole or in odd-sized writes
+    # that split code units between reads.
+    for how, output, chunk in (("with a byte-order mark", utf16(REAL), 0),
+                               ("without a byte-order mark", utf16(REAL, mark=False), 0),
+                               ("in writes of 7 bytes", utf16(REAL), 7)):
+        add(f"tail of real UTF-16 output {how}: paragraphs, TABs, translated levels", output,
+            "action=tail&src=event:System&lines=20", tail_doc("System", 20, REAL_ENTRIES),
+            args_line("System", 20), fake_kw={"chunk": chunk})
+    add("search of real UTF-16 output for a word of a later paragraph", utf16(REAL),
+        "action=search&src=event:System&q=%D0%9F%D1%91%D1%82%D1%80",
+        search_doc("System", "Пётр", 5, REAL_ENTRIES[:1]), args_line("System", 600))
+    add("search of real UTF-16 output finds a word behind a TAB", utf16(REAL),
+        "action=search&src=event:System&q=mdmp", search_doc("System", "mdmp", 5, REAL_ENTRIES[1:2]),
+        args_line("System", 600))
+
     # Search: 600 records asked for, the filter looks at the text only, all are counted.
     add("search of System filters on the text", EXAMPLE, "action=search&src=event:System&q=SPOOLER",
         search_doc("System", "SPOOLER", 3, EXAMPLE_ENTRIES[:1]), args_line("System", 600))
@@ -224,9 +390,9 @@ def cases(t, tmp):
         "action=search&src=event:Application&q=disk%20full&lines=5",
         search_doc("Application", "disk full", 4, APPLICATION_ENTRIES[1:2]),
         args_line("Application", 600))
-    add("search does not see a second paragraph", crlf(APPLICATION),
-        "action=search&src=event:Application&q=paragraph",
-        search_doc("Application", "paragraph", 4, APPLICATION_ENTRIES[2:3]),
+    add("search sees a second paragraph", crlf(APPLICATION),
+        "action=search&src=event:Application&q=second%20paragraph",
+        search_doc("Application", "second paragraph", 4, APPLICATION_ENTRIES[2:3]),
         args_line("Application", 600))
     for q in ("2020-12-14", "HOST-01", "Application"):
         add(f"search does not look outside the text ({q})", crlf(APPLICATION),
@@ -238,11 +404,25 @@ def cases(t, tmp):
         tail_doc("System", 5, []), args_line("System", 5))
     add("search of an empty output", b"", "action=search&src=event:Application&q=disk",
         search_doc("Application", "disk", 0, []), args_line("Application", 600))
+    add("tail of a byte-order mark alone", b"\xff\xfe", "action=tail&src=event:System&lines=5",
+        tail_doc("System", 5, []), args_line("System", 5))
     add("tail of records without Description text", NO_TEXT, "action=tail&src=event:System",
         tail_doc("System", 200, []), args_line("System", 200))
     add("search of records without Description text counts none", NO_TEXT,
         "action=search&src=event:System&q=x", search_doc("System", "x", 0, []),
         args_line("System", 600))
+
+    # The tool's exit status: a failure with nothing read is an error, not an empty log.
+    denied = b""  # "Access is denied." goes to the error output, which is discarded
+    add("tool that fails before any record: tail is unreadable", denied,
+        "action=tail&src=event:System&lines=5", unreadable_tail("System"), args_line("System", 5),
+        fake_kw={"exit_status": 5})
+    add("tool that fails before any record: search is unreadable", utf16("Event[0]\r\n  Date: x\r\n"),
+        "action=search&src=event:Application&q=x", unreadable_search("Application"),
+        args_line("Application", 600), fake_kw={"exit_status": 15007})
+    add("tool that fails after some records: they are kept", utf16(REAL),
+        "action=tail&src=event:System&lines=20", tail_doc("System", 20, REAL_ENTRIES),
+        args_line("System", 20), fake_kw={"exit_status": 1})
 
     # Bytes that a text-mode reader or a naive line split would get wrong.
     add("a Ctrl-Z byte in a message does not end the output",
@@ -250,6 +430,10 @@ def cases(t, tmp):
         "action=tail&src=event:System&lines=9",
         tail_doc("System", 9, [("", "", 0, "before\x1aafter"), ("", "", 0, "next")]),
         args_line("System", 9))
+    add("a 0x0A byte inside a UTF-16 unit does not split a line",
+        utf16("Event[0]\r\n  Level: Warning\r\n  Description: \u010a\u0a0d end\r\n"),
+        "action=tail&src=event:System&lines=9",
+        tail_doc("System", 9, [("", "System", 1, "\u010a\u0a0d end")]), args_line("System", 9))
     add("a line of 8190 bytes and CR LF does not split its record",
         b"  Date: 2024-02-02\r\n  Source: " + b"x" * 8180 + b"\r\n  Level: Warning\r\n"
         b"  Description: kept whole\r\n", "action=tail&src=event:System&lines=9",
@@ -290,6 +474,8 @@ def cases(t, tmp):
         args_line("System", 2000))
     add("search of megabytes of output reads at most 600 records", big,
         "action=search&src=event:System&q=padded", big_search, args_line("System", 600))
+    add("tail of megabytes of UTF-16 output", utf16(big.decode()), "action=tail&src=event:System&lines=5000",
+        big_tail, args_line("System", 2000))
 
     # Names outside the allowlist never start a command.
     for src in ("event:system", "event:Security", "event:System%20",
@@ -298,27 +484,57 @@ def cases(t, tmp):
         add(f"{shown!r} is refused without running the command", EXAMPLE,
             "action=tail&src=" + src, refused(shown), NOT_RUN)
 
-    # No producer at all.
+    # Only the system's own tool runs: never one from the working folder, PATH or WINEPATH,
+    # nor through a command interpreter (Linux: no search of the working folder).
+    decoys = tmp / "decoys"
+    decoys.mkdir()
+    decoy_ran = decoys / "decoy_ran"
+    for folder in ("cwd", "path", "winepath"):
+        d = decoys / folder
+        d.mkdir()
+        script = d / "wevtutil"
+        script.write_text(f"#!/bin/sh\necho {folder} >> '{decoy_ran}'\n")
+        script.chmod(0o755)
+        (d / "wevtutil.cmd").write_bytes(f"@echo {folder}>>\"{t.path(str(decoy_ran))}\"\r\n".encode())
+        if t.kind == "wine":
+            # The fake itself: run from here, it would record a path that is not system32's.
+            shutil.copyfile(Path(t.launcher).parent / "fake_wevtutil.exe", d / "wevtutil.exe")
+
+    def no_decoy(_fake):
+        return f"a decoy ran: {decoy_ran.read_text()!r}" if decoy_ran.exists() else None
+
+    # The launcher's PATH replaces the one Wine built with WINEPATH, so they are two cases.
+    add("decoys in the working folder and on WINEPATH never run", utf16(REAL),
+        "action=tail&src=event:System&lines=20", tail_doc("System", 20, REAL_ENTRIES),
+        args_line("System", 20), extra=no_decoy, cwd=str(decoys / "cwd"),
+        env={"WINEPATH": t.path(str(decoys / "winepath"))} if t.kind == "wine" else {})
+    add("decoys in the working folder and on PATH never run", utf16(REAL),
+        "action=tail&src=event:System&lines=20", tail_doc("System", 20, REAL_ENTRIES),
+        args_line("System", 20), extra=no_decoy, cwd=str(decoys / "cwd"),
+        win_env={"PATH": t.path(str(decoys / "path"))}, targets=("wine",))
+    add("no command interpreter is needed", EXAMPLE, "action=tail&src=event:System&lines=3",
+        tail_doc("System", 3, EXAMPLE_ENTRIES), args_line("System", 3),
+        win_env={"COMSPEC": t.path(str(decoys / "cmd.exe"))}, targets=("wine",))
+
+    # A tool that cannot be started.
     empty = tmp / "no_wevtutil"
     empty.mkdir()
     if t.kind == "wine":
-        missing = {"win_env": {"PATH": t.path(str(empty))}}
+        missing = {"env": {"WINEDLLOVERRIDES": "wevtutil.exe=d"}}  # Wine then cannot load it
     else:
         missing = {"env": {"PATH": str(empty)}}
-    result.append(Case("missing wevtutil gives an empty tail", tail_doc("System", 7, []),
+    result.append(Case("missing wevtutil: tail is unreadable", unreadable_tail("System"),
                        query="action=tail&src=event:System&lines=7", stderr=b"", **missing))
-    result.append(Case("missing wevtutil gives an empty search",
-                       search_doc("Application", "disk", 0, []),
+    result.append(Case("missing wevtutil: search is unreadable", unreadable_search("Application"),
                        query="action=search&src=event:Application&q=disk", stderr=b"", **missing))
 
-    # A command interpreter that cannot start: only Windows names it through the environment.
-    no_shell = {"COMSPEC": t.path(str(empty / "cmd.exe"))}
-    result.append(Case("no command interpreter: tail is unreadable",
-                       doc(b'{"ok":false,"error":"unreadable_source","message":"the source could '
-                           b'not be read on this node","src":"event:System"}'),
-                       query="action=tail&src=event:System", win_env=no_shell, targets=("wine",)))
-    result.append(Case("no command interpreter: search is unreadable",
-                       doc(b'{"ok":false,"error":"unreadable_source","src":"event:Application"}'),
-                       query="action=search&src=event:Application&q=x", win_env=no_shell,
-                       targets=("wine",)))
+    # A tool that hangs: ended at the time limit, with all it started. One case: it costs the
+    # whole limit.
+    def nothing_left(fake):
+        left = fake.left_running()
+        return f"left running: {left}" if left else None
+    add("a tool that hangs is ended at the time limit, and all it started", utf16(REAL),
+        f"action=tail&src=event:System&lines={HANG_COUNT}", unreadable_tail("System"),
+        args_line("System", HANG_COUNT), fake_kw={"hang": True}, extra=nothing_left,
+        seconds=(TIME_LIMIT - 0.5, TIME_LIMIT + 8), timeout=TIME_LIMIT + 40)
     return result

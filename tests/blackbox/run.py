@@ -16,6 +16,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Callable, Optional, Union
@@ -87,6 +88,8 @@ class Case:
     exit_code: int = 0
     targets: tuple = ("linux", "wine")
     timeout: float = 60
+    cwd: Optional[str] = None        # working folder (a Linux path); None: the driver's
+    seconds: Optional[tuple] = None  # (least, most) the run may take, when given
 
 
 class Target:
@@ -122,6 +125,9 @@ class Target:
             # Wine takes its Unix character set and its Windows locale from LANG: UTF-8 carries
             # every name and value unchanged, and this locale's ANSI code page is 1252.
             env["LANG"] = "C.UTF-8"
+            # The event cases' fake is the prefix's system32\wevtutil.exe; without this Wine
+            # runs its built-in stub of that name instead.
+            env["WINEDLLOVERRIDES"] = "wevtutil.exe=n"
         if case.query is not None:
             q = case.query
             env["QUERY_STRING"] = q.decode("utf-8", "surrogateescape") if isinstance(q, bytes) else q
@@ -150,7 +156,7 @@ class Target:
             # process under parallel load; a second start tells that apart from a real fault.
             try:
                 res = subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, timeout=case.timeout)
+                                     stderr=subprocess.PIPE, timeout=case.timeout, cwd=case.cwd)
             except subprocess.TimeoutExpired:
                 if attempt + 1 == tries:
                     raise
@@ -178,16 +184,20 @@ def load_cases(target: Target, tmp: Path) -> list:
 def check(target: Target, case: Case) -> Optional[str]:
     if case.setup is not None:
         case.setup()
+    started = time.monotonic()
     try:
         res = target.run(case)
     except subprocess.TimeoutExpired:
         return "timed out"
+    took = time.monotonic() - started
     out = UTC_RE.sub(b'"utc":"U"', res.stdout)
     problems = []
     try:
         res.stdout.decode("utf-8", "strict")
     except UnicodeDecodeError as e:
         problems.append(f"output is not UTF-8 at byte {e.start}: {res.stdout[max(0, e.start - 60):e.end + 20]!r}")
+    if case.seconds is not None and not case.seconds[0] <= took <= case.seconds[1]:
+        problems.append(f"took {took:.1f} s, expected {case.seconds[0]} to {case.seconds[1]} s")
     if res.returncode != case.exit_code:
         problems.append(f"exit status {res.returncode}, expected {case.exit_code}; stderr: "
                         f"{res.stderr[-2000:]!r}")

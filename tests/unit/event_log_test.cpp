@@ -1,11 +1,14 @@
-// The event record parser fed from memory, and stream_event_log against a fake wevtutil.
+// The event record parser and the output stream fed from memory, and stream_event_log against a
+// fake wevtutil.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -172,15 +175,88 @@ std::vector<ParseRow> parse_rows()
 		 {{"d", "System", 1, "all fine"}}},
 		{"Warning level outranks an error keyword", rec("Warning", "disk error"), nullptr, 1,
 		 {{"d", "System", 1, "disk error"}}},
-		{"Information level leaves the keywords", rec("Information", "start failed"), nullptr, 1,
-		 {{"d", "System", 2, "start failed"}}},
+		{"Information level outranks an error keyword", rec("Information", "start failed"), nullptr, 1,
+		 {{"d", "System", 0, "start failed"}}},
 		{"Verbose level leaves the keywords", rec("Verbose", "timeout reached"), nullptr, 1,
 		 {{"d", "System", 1, "timeout reached"}}},
 		{"empty level", rec("", "fine"), nullptr, 1, {{"d", "System", 0, "fine"}}},
 		{"level does not leak into the next record",
-		 rec("Error", "one") + "  Description: two\n", nullptr, 2,
+		 rec("Error", "one") + "Event[1]:\n  Description: two\n", nullptr, 2,
 		 {{"d", "System", 2, "one"}, {"", "", 0, "two"}}},
+		{"a level is matched whole", rec("Errors", "fine") + rec("Error 5", "fine") + rec("No warning", "x"),
+		 nullptr, 3, {{"d", "System", 0, "fine"}, {"d", "System", 0, "fine"}, {"d", "System", 0, "x"}}},
+		{"a level's surrounding blanks do not count", "  Level: \t Warning \t\n  Description: x\n", nullptr, 1,
+		 {{"", "System", 1, "x"}}},
+
+		// Records as real output has them: each begun by a header line.
+		{"header without colon, paragraphs and TABs in the description",
+		 "Event[0]\r\n  Log Name: Security\r\n  Date: 2021-12-25T07:33:18.1520000Z\r\n"
+		 "  Level: Information\r\n  Description: \r\nAn account failed to log on.\r\n\r\n"
+		 "Subject:\r\n\tSecurity ID:\t\tS-1-0-0\r\n\r\nFailure Information:\r\n\tStatus:\t\t0xC000006D\r\n\r\n"
+		 "Event[1]\r\n  Date: 2019-05-26T10:21:11.251\r\n  Level: Warning\r\n  Description:\r\nsecond\r\n",
+		 nullptr, 2,
+		 {{"2021-12-25T07:33:18.1520000Z", "System", 0,
+		   "An account failed to log on. Subject: Security ID:\t\tS-1-0-0 Failure Information: "
+		   "Status:\t\t0xC000006D"},
+		  {"2019-05-26T10:21:11.251", "System", 1, "second"}}},
+		{"the blank line between header records ends nothing by itself",
+		 "Event[0]:\n  Description: one\n\n\n\nEvent[1]:\n  Description: two\n\n", nullptr, 2,
+		 {{"", "", 0, "one"}, {"", "", 0, "two"}}},
+		{"a header ends a headerless record",
+		 "  Description: one\nmore\nEvent[7]:\n  Description: two\n", nullptr, 2,
+		 {{"", "", 0, "one more"}, {"", "", 0, "two"}}},
+		{"headers are recognised after trimming", "Event[0]\n  Description: a\n\nb\n \tEvent[12]: \r\n"
+		 "  Description: c\n", nullptr, 2, {{"", "", 0, "a b"}, {"", "", 0, "c"}}},
+		{"lines that only look like headers are text",
+		 "Event[0]\n  Description: a\nEvent[]\nEvent[x]\nEvent[1]x\nEvent[1]::\nevent[1]\nEvent[ 1]\n", nullptr, 1,
+		 {{"", "", 0, "a Event[] Event[x] Event[1]x Event[1]:: event[1] Event[ 1]"}}},
+		{"before its description a header record ends at a blank line",
+		 "Event[0]\n  Date: d\n\n  Level: Error\n  Description: x\n", nullptr, 1, {{"", "System", 2, "x"}}},
+		{"a header record without text is dropped", "Event[0]\n  Description:\n\n\nEvent[1]\n  Description: y\n",
+		 nullptr, 1, {{"", "", 0, "y"}}},
+		{"a joined description is never cut inside a character",
+		 "Event[0]\n  Description:\n" + std::string(1011, 'a') + "\nПривет мир\n", nullptr, 1,
+		 {{"", "", 0, std::string(1011, 'a') + " Приве"}}},
 	};
+}
+
+// The Level values of the display languages, each in a record whose text alone would say
+// otherwise; unknown and near values leave the keywords to decide.
+TEST(EventParser, TranslatedLevels)
+{
+	const struct {
+		const char *level;
+		int32_t sev;
+	} rows[] = {
+		{"Critical", 2}, {"Error", 2}, {"Warning", 1}, {"Information", 0},
+		{"Kritisch", 2}, {"Fehler", 2}, {"Warnung", 1}, {"Informationen", 0},
+		{"Critique", 2}, {"Erreur", 2}, {"Avertissement", 1}, {"Informations", 0},
+		{"Crítico", 2}, {"Advertencia", 1}, {"Información", 0},
+		{"Critico", 2}, {"Errore", 2}, {"Avviso", 1}, {"Informazioni", 0},
+		{"Erro", 2}, {"Aviso", 1}, {"Informações", 0}, {"Informação", 0},
+		{"Критический", 2}, {"Ошибка", 2}, {"Предупреждение", 1}, {"Сведения", 0},
+		{"Krytyczne", 2}, {"Błąd", 2}, {"Ostrzeżenie", 1}, {"Informacje", 0},
+		{"Kritiek", 2}, {"Fout", 2}, {"Waarschuwing", 1}, {"Informatie", 0},
+		{"Kritik", 2}, {"Hata", 2}, {"Uyarı", 1}, {"Bilgi", 0},
+		{"重大", 2}, {"エラー", 2}, {"警告", 1}, {"情報", 0},
+		{"위험", 2}, {"오류", 2}, {"경고", 1}, {"정보", 0},
+		{"关键", 2}, {"错误", 2}, {"信息", 0},
+		{"錯誤", 2}, {"資訊", 0},
+		{"Kritická", 2}, {"Chyba", 2}, {"Upozornění", 1}, {"Informace", 0},
+		{"Kritisk", 2}, {"Fel", 2}, {"Varning", 1},
+		{"ERROR", 2}, {"warnung", 1}, {"СВЕДЕНИЯ", -1}, {"Verbose", -1}, {"Подробности", -1},
+		{"信息信息", -1}, {"Fehl", -1}, {"", -1},
+	};
+	for (const auto &row : rows) {
+		// Texts with an error word and a warning word: a known level must outrank both.
+		for (const char *text : {"disk failed", "retry later", "all fine"}) {
+			Got got;
+			parse(rec(row.level, text), "System", nullptr, &got);
+			ASSERT_EQ(got.entries.size(), 1u) << row.level;
+			int32_t want = row.sev >= 0 ? row.sev : severity_of(text);
+			EXPECT_EQ(got.entries[0].sev, want) << row.level << " / " << text;
+		}
+	}
 }
 
 TEST(EventParser, Table)
@@ -200,6 +276,125 @@ TEST(EventParser, Table)
 	}
 }
 
+std::string utf16le(const std::string &utf8, bool mark)
+{
+	std::u16string units;
+	for (size_t i = 0; i < utf8.size();) {
+		unsigned char c = (unsigned char)utf8[i];
+		int len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+		uint32_t cp = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
+		for (int k = 1; k < len; k++)
+			cp = (cp << 6) | ((unsigned char)utf8[i + k] & 0x3F);
+		i += (size_t)len;
+		if (cp >= 0x10000) {
+			units += (char16_t)(0xD800 + ((cp - 0x10000) >> 10));
+			units += (char16_t)(0xDC00 + ((cp - 0x10000) & 0x3FF));
+		} else {
+			units += (char16_t)cp;
+		}
+	}
+	std::string out = mark ? "\xff\xfe" : "";
+	for (char16_t u : units) {
+		out += (char)(u & 0xFF);
+		out += (char)(u >> 8);
+	}
+	return out;
+}
+
+// Feeds raw output to an EventStream in pieces of `piece` bytes.
+int32_t stream(const std::string &raw, size_t piece, int32_t limit, Got *got)
+{
+	EventStream s;
+	event_stream_init(&s, "Application", limit, nullptr, collect_sink, got);
+	for (size_t at = 0; at < raw.size(); at += piece) {
+		if (!event_stream_feed(&s, raw.data() + at, std::min(piece, raw.size() - at)))
+			break;
+	}
+	return event_stream_finish(&s);
+}
+
+const std::string kReal =
+	"Event[0]\r\n"
+	"  Log Name: Application\r\n"
+	"  Source: Application Error\r\n"
+	"  Date: 2021-12-25T07:33:18.1520000Z\r\n"
+	"  Event ID: 1001\r\n"
+	"  Level: Сведения\r\n"
+	"  Description: \r\n"
+	"Сигнатура проблемы:\r\n"
+	"P1: журнал.exe\r\n"
+	"\r\n"
+	"Вложенные файлы:\r\n"
+	"\tC:\\Users\\Пётр\\AppData\\Local\\Temp\\WER1.tmp 😀\r\n"
+	"\r\n"
+	"Event[1]\r\n"
+	"  Date: 2019-05-26T10:21:11.251\r\n"
+	"  Level: 错误\r\n"
+	"  Description: \r\n"
+	"服务 \u010a 已停止。\r\n";
+
+TEST(EventStream, Utf16AndUtf8OutputInPiecesOfEverySize)
+{
+	const std::vector<Want> want = {
+		{"2021-12-25T07:33:18.1520000Z", "Application", 0,
+		 "Сигнатура проблемы: P1: журнал.exe Вложенные файлы: "
+		 "C:\\Users\\Пётр\\AppData\\Local\\Temp\\WER1.tmp 😀"},
+		{"2019-05-26T10:21:11.251", "Application", 2, "服务 \u010a 已停止。"},
+	};
+	const std::pair<const char *, std::string> outputs[] = {
+		{"UTF-16LE with a mark", utf16le(kReal, true)},
+		{"UTF-16LE without a mark", utf16le(kReal, false)},
+		{"UTF-8", kReal},
+	};
+	for (const auto &output : outputs) {
+		for (size_t piece = 1; piece <= 9; piece++) {
+			Got got;
+			EXPECT_EQ(stream(output.second, piece, 0, &got), 2) << output.first << ", pieces of " << piece;
+			ASSERT_EQ(got.entries.size(), want.size()) << output.first << ", pieces of " << piece;
+			for (size_t i = 0; i < want.size(); i++) {
+				EXPECT_EQ(std::string(got.entries[i].ts), want[i].ts) << output.first;
+				EXPECT_EQ(got.entries[i].sev, want[i].sev) << output.first;
+				EXPECT_EQ(std::string(got.entries[i].text), want[i].text) << output.first << ", pieces of " << piece;
+			}
+		}
+	}
+}
+
+TEST(EventStream, LinesLongerThanTheBufferArriveInPieces)
+{
+	// A long line is cut at 8191 bytes: its rest is no field line and no blank line.
+	std::string raw = "  Date: d\n  Source: " + std::string(8181, 'x') + "Level: Error\n\n" + "  Description: t\n";
+	Got got;
+	EXPECT_EQ(stream(utf16le(raw, true), 4096, 0, &got), 1);
+	ASSERT_EQ(got.entries.size(), 1u);
+	EXPECT_STREQ(got.entries[0].unit, "");
+	EXPECT_STREQ(got.entries[0].text, "t");
+}
+
+// n records "record 0" .. "record n-1", each begun by its header.
+std::string numbered_records(int n)
+{
+	std::string out;
+	for (int i = 0; i < n; i++)
+		out += "Event[" + std::to_string(i) + "]\n  Description: record " + std::to_string(i) + "\n\n";
+	return out;
+}
+
+TEST(EventStream, StopsAtTheLimit)
+{
+	std::string raw = numbered_records(50);
+	for (size_t piece : {(size_t)1, (size_t)7, raw.size()}) {
+		Got got;
+		EXPECT_EQ(stream(raw, piece, 3, &got), 3) << piece;
+		ASSERT_EQ(got.entries.size(), 3u) << piece;
+		EXPECT_STREQ(got.entries[2].text, "record 2");
+	}
+	// The limit met at the very end: the last record is not finished twice.
+	Got got;
+	EXPECT_EQ(stream(raw, raw.size(), 50, &got), 50);
+	EXPECT_EQ(got.entries.size(), 50u);
+}
+
 TEST(EventParser, UnitIsTheLogName)
 {
 	Got got;
@@ -208,8 +403,10 @@ TEST(EventParser, UnitIsTheLogName)
 	EXPECT_STREQ(got.entries[0].unit, "Application");
 }
 
-// A folder holding a fake wevtutil first on PATH: it records its arguments and where its
-// error output goes, prints the canned output, and writes noise to its error output.
+// A folder holding a fake wevtutil first on PATH: it records its arguments, where its
+// standard input and error go and whether it leads its own process group, prints the canned
+// output, writes noise to its error output, then runs the commands in "then" (an exit status,
+// a kill, a sleep).
 class FakeWevtutil : public ::testing::Test {
 protected:
 	std::string dir, saved_path;
@@ -221,9 +418,12 @@ protected:
 		dir = tmpl;
 		std::string script = "#!/bin/sh\n"
 				     "printf '%s\\n' \"$@\" > '" + dir + "/args'\n"
-				     "readlink /proc/$$/fd/2 >> '" + dir + "/args'\n"
+				     "readlink /proc/$$/fd/0 /proc/$$/fd/2 >> '" + dir + "/args'\n"
+				     "[ \"$(cut -d' ' -f5 /proc/$$/stat)\" = $$ ] && echo own-group >> '" + dir + "/args'\n"
 				     "cat '" + dir + "/out' 2>/dev/null\n"
-				     "echo noise >&2\n";
+				     "echo noise >&2\n"
+				     "[ -f '" + dir + "/then' ] && . '" + dir + "/then'\n"
+				     "exit 0\n";
 		write_file("wevtutil", script);
 		chmod((dir + "/wevtutil").c_str(), 0755);
 		const char *path = getenv("PATH");
@@ -234,7 +434,7 @@ protected:
 	void TearDown() override
 	{
 		setenv("PATH", saved_path.c_str(), 1);
-		for (const char *name : {"wevtutil", "args", "out"})
+		for (const char *name : {"wevtutil", "args", "out", "then"})
 			unlink((dir + "/" + name).c_str());
 		rmdir(dir.c_str());
 	}
@@ -274,26 +474,32 @@ TEST_F(FakeWevtutil, RefusedNamesStartNoCommand)
 	EXPECT_EQ(args(), "(not run)");
 }
 
-TEST_F(FakeWevtutil, CommandLineAndErrorOutput)
+TEST_F(FakeWevtutil, CommandLineAndStandardHandles)
 {
 	write_file("out", kExample);
 	Got got;
 	EXPECT_EQ(stream_event_log("System", 200, nullptr, collect_sink, &got), 3);
 	EXPECT_EQ(got.entries.size(), 3u);
-	EXPECT_EQ(args(), "qe\nSystem\n/c:200\n/rd:true\n/f:text\n/dev/null\n");
+	EXPECT_EQ(args(), "qe\nSystem\n/c:200\n/rd:true\n/f:text\n/uni:true\n/dev/null\n/dev/null\nown-group\n");
 	Got hits;
 	EXPECT_EQ(stream_event_log("Application", 600, "disk", collect_sink, &hits), 3);
 	ASSERT_EQ(hits.entries.size(), 1u);
 	EXPECT_STREQ(hits.entries[0].unit, "");
-	EXPECT_EQ(args(), "qe\nApplication\n/c:600\n/rd:true\n/f:text\n/dev/null\n");
+	EXPECT_EQ(args(), "qe\nApplication\n/c:600\n/rd:true\n/f:text\n/uni:true\n/dev/null\n/dev/null\nown-group\n");
+}
+
+TEST_F(FakeWevtutil, Utf16Output)
+{
+	write_file("out", utf16le(kReal, true));
+	Got got;
+	EXPECT_EQ(stream_event_log("Application", 200, nullptr, collect_sink, &got), 2);
+	ASSERT_EQ(got.entries.size(), 2u);
+	EXPECT_STREQ(got.entries[1].text, "服务 \u010a 已停止。");
 }
 
 TEST_F(FakeWevtutil, NoMoreRecordsThanAskedFor)
 {
-	std::string out;
-	for (int i = 0; i < 5000; i++)
-		out += "  Description: record " + std::to_string(i) + "\n\n";
-	write_file("out", out);
+	write_file("out", numbered_records(5000));
 	Got got;
 	EXPECT_EQ(stream_event_log("System", 3, nullptr, collect_sink, &got), 3);
 	ASSERT_EQ(got.entries.size(), 3u);
@@ -301,14 +507,51 @@ TEST_F(FakeWevtutil, NoMoreRecordsThanAskedFor)
 	EXPECT_STREQ(got.entries[2].text, "record 2");
 }
 
-TEST_F(FakeWevtutil, SilentOrMissingProducer)
+TEST_F(FakeWevtutil, AtTheCountTheToolIsNotWaitedFor)
+{
+	write_file("out", numbered_records(4));
+	write_file("then", "sleep 30\n");
+	time_t start = time(nullptr);
+	Got got;
+	EXPECT_EQ(stream_event_log("System", 3, nullptr, collect_sink, &got), 3);
+	EXPECT_LT(time(nullptr) - start, 10);
+	ASSERT_EQ(got.entries.size(), 3u);
+	EXPECT_STREQ(got.entries[2].text, "record 2");
+}
+
+TEST_F(FakeWevtutil, ExitStatus)
+{
+	const struct {
+		const char *name;
+		std::string out;
+		const char *then;
+		int32_t want;
+	} rows[] = {
+		{"silent success is an empty log", "", "exit 0", 0},
+		{"failure before any record", "", "exit 5", -1},
+		{"failure after an unfinished record", "Event[0]\n  Date: d\n", "exit 1", -1},
+		{"failure after records keeps them", kExample, "exit 1", 3},
+		{"killed after records keeps them", kExample, "kill -9 $$", 3},
+	};
+	for (const auto &row : rows) {
+		write_file("out", row.out);
+		write_file("then", row.then);
+		Got got;
+		EXPECT_EQ(stream_event_log("System", 200, nullptr, collect_sink, &got), row.want) << row.name;
+		EXPECT_NE(args(), "(not run)") << row.name;
+	}
+}
+
+TEST_F(FakeWevtutil, ToolThatCannotStart)
 {
 	Got got;
-	EXPECT_EQ(stream_event_log("System", 200, nullptr, collect_sink, &got), 0);
-	EXPECT_NE(args(), "(not run)");
+	chmod((dir + "/wevtutil").c_str(), 0644);
+	setenv("PATH", dir.c_str(), 1);
+	EXPECT_EQ(stream_event_log("System", 200, nullptr, collect_sink, &got), -1);
 	setenv("PATH", "/nonexistent", 1);
-	EXPECT_EQ(stream_event_log("System", 200, nullptr, collect_sink, &got), 0);
+	EXPECT_EQ(stream_event_log("System", 200, nullptr, collect_sink, &got), -1);
 	EXPECT_TRUE(got.entries.empty());
+	EXPECT_EQ(args(), "(not run)");
 }
 
 }  // namespace

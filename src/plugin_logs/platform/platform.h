@@ -15,9 +15,6 @@ const char *plat_name(void);
 /* The separator the walk uses to join paths: '\\' on Windows, '/' elsewhere. */
 char plat_sep(void);
 
-/* The redirection that discards a command's error output: "2>NUL" or "2>/dev/null". */
-const char *plat_null_redirect(void);
-
 /* Formats the current time as "%Y-%m-%dT%H:%M:%SZ" in UTC (local time if UTC fails).
  * Leaves dst empty when neither conversion works. */
 void plat_utc_text(char *dst, size_t dst_size);
@@ -94,10 +91,33 @@ const char *plat_text_to_utf8(const char *src, size_t *len, char *dst, size_t ds
 /* Positions f at an absolute 64-bit offset. Returns 0 on success. */
 int plat_seek(FILE *f, int64_t offset);
 
-/* Starts cmd through the command interpreter with a pipe on its standard output, which
- * carries the bytes unchanged. Returns null when the command cannot be started. */
-FILE *plat_pipe_open(const char *cmd);
-/* Waits for the command and closes the pipe. */
-void plat_pipe_close(FILE *p);
+/* A started program whose standard output the caller reads; the fields are the platform's own. */
+struct PlatProc {
+	void *process;       /* Windows: the process */
+	void *job;           /* Windows: the job that holds it and all it starts, or null */
+	void *out;           /* Windows: the read end of its output pipe (overlapped) */
+	void *ready;         /* Windows: the event a pending read signals */
+	int pid;             /* POSIX: its id, which is also its process group's */
+	int out_fd;          /* POSIX: the read end of its output pipe */
+	int64_t deadline_ms; /* on the platform's monotonic clock */
+};
+
+enum { PLAT_PROC_ARGS_MAX = 16, PLAT_PROC_TIMED_OUT = -2 };
+
+/* Starts the system tool `tool` with args[0 .. argc) after its name, directly, never through a
+ * command interpreter: on Windows <system folder>\<tool>.exe (no search of the current folder
+ * or PATH), elsewhere <tool> found on PATH. Its standard output is a pipe, its standard input
+ * and error the null device. Reads and the wait give up limit_ms after the start. Returns 1,
+ * or 0 when it cannot be started (p then holds nothing to end). */
+int plat_proc_start(PlatProc *p, const char *tool, const char *const *args, int argc, int32_t limit_ms);
+/* Reads at most dst_size bytes of its output. Returns how many (more than 0), 0 at the end of
+ * the output, PLAT_PROC_TIMED_OUT when the time limit passes first, -1 on a read error. */
+int32_t plat_proc_read(PlatProc *p, char *dst, size_t dst_size);
+/* Waits, within the time limit, for it to exit, then ends whatever it left running and
+ * releases it. Returns 1 with *status its exit status (POSIX: 128 + the signal that killed
+ * it), or 0 when the time limit passed and it was ended. */
+int plat_proc_wait(PlatProc *p, uint32_t *status);
+/* Ends it and everything it started at once, without waiting for its output, and releases it. */
+void plat_proc_kill(PlatProc *p);
 
 #endif

@@ -3,14 +3,21 @@
 #include "plugin_logs/plugin_logs.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+
+extern char **environ;
 
 void plat_stdout_binary(void)
 {
@@ -24,11 +31,6 @@ const char *plat_name(void)
 char plat_sep(void)
 {
 	return '/';
-}
-
-const char *plat_null_redirect(void)
-{
-	return "2>/dev/null";
 }
 
 void plat_utc_text(char *dst, size_t dst_size)
@@ -173,12 +175,145 @@ int plat_seek(FILE *f, int64_t offset)
 	return fseeko(f, (off_t)offset, SEEK_SET);
 }
 
-FILE *plat_pipe_open(const char *cmd)
+static int64_t clock_ms(void)
 {
-	return popen(cmd, "r");
+	struct timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-void plat_pipe_close(FILE *p)
+int plat_proc_start(PlatProc *p, const char *tool, const char *const *args, int argc, int32_t limit_ms)
 {
-	pclose(p);
+	char *argv[PLAT_PROC_ARGS_MAX + 2];
+	memset(p, 0, sizeof(*p));
+	p->out_fd = -1;
+	if (argc < 0 || argc > PLAT_PROC_ARGS_MAX)
+		return 0;
+	argv[0] = (char *)tool;
+	for (int i = 0; i < argc; i++)
+		argv[i + 1] = (char *)args[i];
+	argv[argc + 1] = NULL;
+	int fds[2];
+	if (pipe2(fds, O_CLOEXEC) != 0)
+		return 0;
+
+	posix_spawn_file_actions_t fa;
+	posix_spawnattr_t attr;
+	sigset_t none, defaults;
+	sigemptyset(&none);
+	sigemptyset(&defaults);
+	sigaddset(&defaults, SIGPIPE);
+	posix_spawn_file_actions_init(&fa);
+	posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+	posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+	posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+	posix_spawnattr_init(&attr);
+	/* A group of its own, so a kill reaches everything it started; a web server may have
+	 * ignored SIGPIPE or blocked signals, which the child would otherwise inherit. */
+	posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+	posix_spawnattr_setpgroup(&attr, 0);
+	posix_spawnattr_setsigdefault(&attr, &defaults);
+	posix_spawnattr_setsigmask(&attr, &none);
+	pid_t pid;
+	int rc = posix_spawnp(&pid, tool, &fa, &attr, argv, environ);
+	posix_spawnattr_destroy(&attr);
+	posix_spawn_file_actions_destroy(&fa);
+	close(fds[1]);
+	if (rc != 0) {
+		close(fds[0]);
+		return 0;
+	}
+	p->pid = (int)pid;
+	p->out_fd = fds[0];
+	p->deadline_ms = clock_ms() + limit_ms;
+	return 1;
+}
+
+int32_t plat_proc_read(PlatProc *p, char *dst, size_t dst_size)
+{
+	if (dst_size > INT32_MAX)
+		dst_size = INT32_MAX;
+	for (;;) {
+		int64_t left = p->deadline_ms - clock_ms();
+		if (left <= 0)
+			return PLAT_PROC_TIMED_OUT;
+		struct pollfd pfd = {p->out_fd, POLLIN, 0};
+		int ready = poll(&pfd, 1, (int)left);
+		if (ready == 0)
+			return PLAT_PROC_TIMED_OUT;
+		if (ready < 0) {
+			if (errno == EINTR)
+				continue;
+			return -1;
+		}
+		ssize_t n = read(p->out_fd, dst, dst_size);
+		if (n >= 0)
+			return (int32_t)n;
+		if (errno != EINTR && errno != EAGAIN)
+			return -1;
+	}
+}
+
+static void release(PlatProc *p)
+{
+	if (p->out_fd >= 0)
+		close(p->out_fd);
+	p->out_fd = -1;
+	p->pid = 0;
+}
+
+static uint32_t reap(pid_t pid)
+{
+	int st = 0;
+	while (waitpid(pid, &st, 0) < 0) {
+		if (errno != EINTR)
+			return 0; /* already reaped: SIGCHLD is ignored where the server set it so */
+	}
+	return WIFEXITED(st) ? (uint32_t)WEXITSTATUS(st) : 128u + (uint32_t)WTERMSIG(st);
+}
+
+int plat_proc_wait(PlatProc *p, uint32_t *status)
+{
+	pid_t pid = (pid_t)p->pid;
+	*status = 0;
+	/* There is no waitpid with a time limit: look, and nap a little longer each time. An
+	 * exited child stays a zombie until it is reaped (WNOWAIT), which keeps its group id
+	 * from being reused before the group is killed below. */
+	for (long nap_us = 100;; nap_us = nap_us < 10000 ? nap_us * 2 : nap_us) {
+		siginfo_t si;
+		memset(&si, 0, sizeof(si));
+		if (waitid(P_PID, (id_t)pid, &si, WEXITED | WNOHANG | WNOWAIT) != 0) {
+			if (errno == EINTR)
+				continue;
+			release(p);
+			return 1;
+		}
+		if (si.si_pid == pid)
+			break;
+		int64_t left = p->deadline_ms - clock_ms();
+		if (left <= 0) {
+			plat_proc_kill(p);
+			return 0;
+		}
+		if (nap_us / 1000 > left)
+			nap_us = (long)left * 1000;
+		struct timespec nap = {0, nap_us * 1000};
+		nanosleep(&nap, NULL);
+	}
+	/* What it left running in its group goes with it, as a Windows job would end it. */
+	if (pid > 0)
+		kill(-pid, SIGKILL);
+	*status = reap(pid);
+	release(p);
+	return 1;
+}
+
+void plat_proc_kill(PlatProc *p)
+{
+	/* Never group 0: that is the caller's own. */
+	if (p->pid > 0) {
+		kill(-(pid_t)p->pid, SIGKILL);
+		reap((pid_t)p->pid);
+	}
+	release(p);
 }

@@ -41,11 +41,6 @@ char plat_sep(void)
 	return '\\';
 }
 
-const char *plat_null_redirect(void)
-{
-	return "2>NUL";
-}
-
 /* What plat_getenv returns for a value of n units in buf, which GetEnvironmentVariableW has
  * just filled. */
 static int env_value(const WCHAR *buf, DWORD n, char *dst, size_t dst_size)
@@ -289,14 +284,256 @@ int plat_seek(FILE *f, int64_t offset)
 	return _fseeki64(f, offset, SEEK_SET);
 }
 
-FILE *plat_pipe_open(const char *cmd)
+enum { PROC_CMD_LINE_SIZE = 2048, PROC_READ_MAX = 1 << 16, PROC_KILL_WAIT_MS = 5000 };
+
+/* Appends arg in the quoting the C runtime's argument parser undoes. Returns 0 when it does
+ * not fit. */
+static int append_arg(wchar_t *cmd, size_t cmd_size, size_t *len, const wchar_t *arg)
 {
-	/* Binary: a text-mode pipe ends at the first Ctrl-Z byte, and an event message may hold
-	 * one; the CR of each CR LF is a blank byte that the reader trims anyway. */
-	return _popen(cmd, "rb");
+	size_t n = *len;
+	/* Room for the worst case: every character escaped, quotes, a space and the NUL. */
+	if (cmd_size - n < 2 * wcslen(arg) + 4)
+		return 0;
+	if (n > 0)
+		cmd[n++] = L' ';
+	if (arg[0] != L'\0' && wcspbrk(arg, L" \t\"") == NULL) {
+		wcscpy(cmd + n, arg);
+		*len = n + wcslen(arg);
+		return 1;
+	}
+	cmd[n++] = L'"';
+	size_t slashes = 0;
+	for (const wchar_t *c = arg; *c != L'\0'; c++) {
+		if (*c == L'\\') {
+			slashes++;
+			continue;
+		}
+		/* Backslashes are literal except before a quote: there they are doubled and the
+		 * quote escaped. */
+		for (size_t i = 0; i < (*c == L'"' ? 2 * slashes + 1 : slashes); i++)
+			cmd[n++] = L'\\';
+		slashes = 0;
+		cmd[n++] = *c;
+	}
+	for (size_t i = 0; i < 2 * slashes; i++)
+		cmd[n++] = L'\\';
+	cmd[n++] = L'"';
+	cmd[n] = L'\0';
+	*len = n;
+	return 1;
 }
 
-void plat_pipe_close(FILE *p)
+/* append_arg for a UTF-8 argument; 0 also when it is not UTF-8. */
+static int append_utf8_arg(wchar_t *cmd, size_t cmd_size, size_t *len, const char *arg)
 {
-	_pclose(p);
+	wchar_t wide[PROC_CMD_LINE_SIZE];
+	if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, arg, -1, wide, PROC_CMD_LINE_SIZE) == 0)
+		return 0;
+	return append_arg(cmd, cmd_size, len, wide);
+}
+
+/* An overlapped pipe for the child's output: an anonymous pipe's ReadFile cannot be given a
+ * time limit. *write_end is inheritable; the read end is not. */
+static int open_output_pipe(HANDLE *read_end, HANDLE *write_end)
+{
+	wchar_t name[96];
+	_snwprintf(name, sizeof(name) / sizeof(name[0]), L"\\\\.\\pipe\\plugin_logs.%lu.%llu",
+		   (unsigned long)GetCurrentProcessId(), (unsigned long long)GetTickCount64());
+	name[sizeof(name) / sizeof(name[0]) - 1] = L'\0';
+	/* One instance, created first, and connected to at once below: nobody else can take it. */
+	*read_end = CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+				     PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
+				     PROC_READ_MAX, 0, NULL);
+	if (*read_end == INVALID_HANDLE_VALUE)
+		return 0;
+	SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
+	*write_end = CreateFileW(name, GENERIC_WRITE, 0, &sa, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+	if (*write_end == INVALID_HANDLE_VALUE) {
+		CloseHandle(*read_end);
+		return 0;
+	}
+	return 1;
+}
+
+static void release(PlatProc *p)
+{
+	HANDLE *handles[] = {(HANDLE *)&p->out, (HANDLE *)&p->ready, (HANDLE *)&p->process, (HANDLE *)&p->job};
+	/* The job goes last: closing it ends whatever the process left running in it. */
+	for (HANDLE *h : handles) {
+		if (*h != NULL && *h != INVALID_HANDLE_VALUE)
+			CloseHandle(*h);
+		*h = NULL;
+	}
+}
+
+/* A job that ends every process in it when its last handle closes, whatever the exit path. */
+static HANDLE open_kill_job(void)
+{
+	HANDLE job = CreateJobObjectW(NULL, NULL);
+	if (job == NULL)
+		return NULL;
+	JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+	memset(&limits, 0, sizeof(limits));
+	limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+	if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+		CloseHandle(job);
+		return NULL;
+	}
+	return job;
+}
+
+/* Starts app suspended with only the two handles it needs inherited (a CGI's own standard
+ * handles are inheritable, and a child holding the server's pipe would keep a response open). */
+static int create_suspended(const wchar_t *app, wchar_t *cmd, const wchar_t *dir, HANDLE out, HANDLE nul,
+			    PROCESS_INFORMATION *pi)
+{
+	SIZE_T size = 0;
+	InitializeProcThreadAttributeList(NULL, 1, 0, &size);
+	LPPROC_THREAD_ATTRIBUTE_LIST list = (LPPROC_THREAD_ATTRIBUTE_LIST)malloc(size);
+	if (list == NULL)
+		return 0;
+	HANDLE inherit[2] = {out, nul};
+	BOOL ok = InitializeProcThreadAttributeList(list, 1, 0, &size);
+	if (ok)
+		ok = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherit, sizeof(inherit),
+					       NULL, NULL);
+	if (ok) {
+		STARTUPINFOEXW si;
+		memset(&si, 0, sizeof(si));
+		si.StartupInfo.cb = sizeof(si);
+		si.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+		si.StartupInfo.hStdInput = nul;
+		si.StartupInfo.hStdOutput = out;
+		si.StartupInfo.hStdError = nul;
+		si.lpAttributeList = list;
+		ok = CreateProcessW(app, cmd, NULL, NULL, TRUE,
+				    CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, NULL, dir,
+				    &si.StartupInfo, pi);
+		DeleteProcThreadAttributeList(list);
+	}
+	free(list);
+	return ok ? 1 : 0;
+}
+
+int plat_proc_start(PlatProc *p, const char *tool, const char *const *args, int argc, int32_t limit_ms)
+{
+	memset(p, 0, sizeof(*p));
+	if (argc < 0 || argc > PLAT_PROC_ARGS_MAX)
+		return 0;
+	/* The system folder's own copy, named in full: CreateProcessW searches the current folder
+	 * and PATH for a bare name, and a command interpreter would too. */
+	wchar_t dir[MAX_PATH];
+	wchar_t app[MAX_PATH + 64];
+	UINT dir_len = GetSystemDirectoryW(dir, MAX_PATH);
+	wchar_t wide_tool[64];
+	if (dir_len == 0 || dir_len >= MAX_PATH ||
+	    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, tool, -1, wide_tool, 64) == 0)
+		return 0;
+	int n = _snwprintf(app, MAX_PATH + 64, L"%ls\\%ls.exe", dir, wide_tool);
+	if (n < 0 || n >= MAX_PATH + 64)
+		return 0;
+	wchar_t cmd[PROC_CMD_LINE_SIZE];
+	size_t len = 0;
+	cmd[0] = L'\0';
+	if (!append_arg(cmd, PROC_CMD_LINE_SIZE, &len, app))
+		return 0;
+	for (int i = 0; i < argc; i++) {
+		if (!append_utf8_arg(cmd, PROC_CMD_LINE_SIZE, &len, args[i]))
+			return 0;
+	}
+
+	HANDLE out_write;
+	HANDLE out_read;
+	if (!open_output_pipe(&out_read, &out_write))
+		return 0;
+	p->out = out_read;
+	SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
+	HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+				 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+	p->ready = CreateEventW(NULL, TRUE, FALSE, NULL);
+	p->job = open_kill_job();
+	PROCESS_INFORMATION pi;
+	/* Its working folder is the system folder too: nothing is looked up in the CGI's. */
+	int started = nul != INVALID_HANDLE_VALUE && p->ready != NULL &&
+		      create_suspended(app, cmd, dir, out_write, nul, &pi);
+	CloseHandle(out_write);
+	if (nul != INVALID_HANDLE_VALUE)
+		CloseHandle(nul);
+	if (!started) {
+		release(p);
+		return 0;
+	}
+	p->process = pi.hProcess;
+	/* Before Windows 8 a process already in a job cannot join another; then only the
+	 * process itself can be ended. */
+	if (p->job != NULL && !AssignProcessToJobObject((HANDLE)p->job, pi.hProcess)) {
+		CloseHandle((HANDLE)p->job);
+		p->job = NULL;
+	}
+	ResumeThread(pi.hThread);
+	CloseHandle(pi.hThread);
+	p->deadline_ms = (int64_t)GetTickCount64() + limit_ms;
+	return 1;
+}
+
+int32_t plat_proc_read(PlatProc *p, char *dst, size_t dst_size)
+{
+	HANDLE out = (HANDLE)p->out;
+	DWORD want = dst_size > (size_t)PROC_READ_MAX ? (DWORD)PROC_READ_MAX : (DWORD)dst_size;
+	for (;;) {
+		OVERLAPPED ov;
+		memset(&ov, 0, sizeof(ov));
+		ov.hEvent = (HANDLE)p->ready;
+		if (!ReadFile(out, dst, want, NULL, &ov)) {
+			DWORD err = GetLastError();
+			if (err == ERROR_BROKEN_PIPE)
+				return 0;
+			if (err != ERROR_IO_PENDING)
+				return -1;
+			int64_t left = p->deadline_ms - (int64_t)GetTickCount64();
+			if (left <= 0 || WaitForSingleObject(ov.hEvent, (DWORD)left) != WAIT_OBJECT_0) {
+				/* dst must outlive the read: wait for the cancelled one to finish. */
+				DWORD ignored;
+				CancelIoEx(out, &ov);
+				GetOverlappedResult(out, &ov, &ignored, TRUE);
+				return PLAT_PROC_TIMED_OUT;
+			}
+		}
+		DWORD got = 0;
+		if (!GetOverlappedResult(out, &ov, &got, FALSE))
+			return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+		if (got > 0)
+			return (int32_t)got;
+		/* A write of zero bytes completes a read with nothing; only a closed pipe ends. */
+		if (p->deadline_ms - (int64_t)GetTickCount64() <= 0)
+			return PLAT_PROC_TIMED_OUT;
+	}
+}
+
+int plat_proc_wait(PlatProc *p, uint32_t *status)
+{
+	int64_t left = p->deadline_ms - (int64_t)GetTickCount64();
+	*status = 0;
+	if (WaitForSingleObject((HANDLE)p->process, left > 0 ? (DWORD)left : 0) != WAIT_OBJECT_0) {
+		plat_proc_kill(p);
+		return 0;
+	}
+	DWORD code = 0;
+	if (!GetExitCodeProcess((HANDLE)p->process, &code))
+		code = 1;
+	*status = code;
+	release(p);
+	return 1;
+}
+
+void plat_proc_kill(PlatProc *p)
+{
+	if (p->job != NULL)
+		TerminateJobObject((HANDLE)p->job, 1);
+	else if (p->process != NULL)
+		TerminateProcess((HANDLE)p->process, 1);
+	/* Termination is asynchronous: let it complete before the request ends. */
+	if (p->process != NULL)
+		WaitForSingleObject((HANDLE)p->process, PROC_KILL_WAIT_MS);
+	release(p);
 }

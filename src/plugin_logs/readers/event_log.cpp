@@ -1,17 +1,25 @@
-/* The event log reader: records of `wevtutil qe ... /f:text` output into entries. */
+/* The event log reader: runs `wevtutil qe ... /f:text /uni:true` and turns its records into entries. */
 #include "plugin_logs/plugin_logs.h"
 #include "platform.h"
 
 #include <stdio.h>
 #include <string.h>
 
-enum { COMMAND_BUF_SIZE = 512, RAW_LINE_SIZE = 8192, TRIMMED_LINE_SIZE = 1024 };
+enum {
+	TRIMMED_LINE_SIZE = 1024,
+	COUNT_ARG_SIZE = 16,
+	OUTPUT_CHUNK = 8192,
+	/* A query that has not finished by then is ended: a hung tool must not hold the request
+	 * (and the web server's worker) for ever. */
+	EVENT_TIME_LIMIT_MS = 20000
+};
 
 static void clear_record(EventParser *p)
 {
 	memset(&p->record, 0, sizeof(p->record));
 	p->level_sev = -1;
 	p->in_description = 0;
+	p->from_header = 0;
 }
 
 void event_parser_init(EventParser *p, const char *log_name, const char *query, EntrySink sink, void *ctx)
@@ -35,27 +43,90 @@ static void finish_record(EventParser *p)
 	p->finished++;
 }
 
-static int32_t level_severity(const char *level)
+/* The Level value as Windows shows it in its display languages; the labels stay English.
+ * Sources: public captures of wevtutil and Event Viewer output, Microsoft's localized Windows
+ * help, and Microsoft's terms in its other products. */
+static const struct {
+	const char *name;
+	int32_t sev;
+} level_names[] = {
+	{"Critical", SEV_ERR},        {"Error", SEV_ERR},         {"Warning", SEV_WARN},
+	{"Information", SEV_INFO},
+	/* German */
+	{"Kritisch", SEV_ERR},        {"Fehler", SEV_ERR},        {"Warnung", SEV_WARN},
+	{"Informationen", SEV_INFO},
+	/* French */
+	{"Critique", SEV_ERR},        {"Erreur", SEV_ERR},        {"Avertissement", SEV_WARN},
+	{"Informations", SEV_INFO},
+	/* Spanish ("Error" as in English) */
+	{"Crítico", SEV_ERR},         {"Advertencia", SEV_WARN},  {"Información", SEV_INFO},
+	/* Italian */
+	{"Critico", SEV_ERR},         {"Errore", SEV_ERR},        {"Avviso", SEV_WARN},
+	{"Informazioni", SEV_INFO},
+	/* Portuguese, of Brazil and then of Portugal ("Crítico" as in Spanish) */
+	{"Erro", SEV_ERR},            {"Aviso", SEV_WARN},        {"Informações", SEV_INFO},
+	{"Informação", SEV_INFO},
+	/* Russian */
+	{"Критический", SEV_ERR},     {"Ошибка", SEV_ERR},        {"Предупреждение", SEV_WARN},
+	{"Сведения", SEV_INFO},
+	/* Polish */
+	{"Krytyczne", SEV_ERR},       {"Błąd", SEV_ERR},          {"Ostrzeżenie", SEV_WARN},
+	{"Informacje", SEV_INFO},
+	/* Dutch */
+	{"Kritiek", SEV_ERR},         {"Fout", SEV_ERR},          {"Waarschuwing", SEV_WARN},
+	{"Informatie", SEV_INFO},
+	/* Turkish */
+	{"Kritik", SEV_ERR},          {"Hata", SEV_ERR},          {"Uyarı", SEV_WARN},
+	{"Bilgi", SEV_INFO},
+	/* Japanese, and Chinese where they share the word */
+	{"重大", SEV_ERR},            {"エラー", SEV_ERR},        {"警告", SEV_WARN},
+	{"情報", SEV_INFO},
+	/* Korean */
+	{"위험", SEV_ERR},            {"오류", SEV_ERR},          {"경고", SEV_WARN},
+	{"정보", SEV_INFO},
+	/* Chinese (Simplified) */
+	{"关键", SEV_ERR},            {"错误", SEV_ERR},          {"信息", SEV_INFO},
+	/* Chinese (Traditional) */
+	{"錯誤", SEV_ERR},            {"資訊", SEV_INFO},
+	/* Czech */
+	{"Kritická", SEV_ERR},        {"Chyba", SEV_ERR},         {"Upozornění", SEV_WARN},
+	{"Informace", SEV_INFO},
+	/* Swedish ("Information" as in English) */
+	{"Kritisk", SEV_ERR},         {"Fel", SEV_ERR},           {"Varning", SEV_WARN},
+};
+
+/* The severity a Level value names, or -1 for a value not in the table (Verbose, a level of
+ * the provider's own): the text's keywords decide those. The whole value must match. */
+static int32_t level_severity(const char *value)
 {
-	if (ci_contains(level, "Error") || ci_contains(level, "Critical"))
-		return SEV_ERR;
-	if (ci_contains(level, "Warning"))
-		return SEV_WARN;
+	while (*value == ' ' || *value == '\t')
+		value++;
+	size_t len = strlen(value);
+	for (const auto &level : level_names) {
+		/* Of the same length, a match anywhere is a match of the whole. */
+		if (strlen(level.name) == len && ci_contains(value, level.name))
+			return level.sev;
+	}
 	return -1;
 }
 
-/* Appends one more piece of the description, one space between the pieces. */
+/* Appends one more piece of the description, one space between the pieces; a cut never
+ * ends inside a UTF-8 sequence. */
 static void append_text(LogEntry *r, const char *piece)
 {
 	size_t used = strlen(r->text);
 	size_t room = sizeof(r->text) - 1 - used;
-	if (piece[0] == '\0')
+	size_t n = strlen(piece);
+	if (used > 0 && room > 0)
+		room--; /* the space */
+	if (n > room)
+		n = utf8_cut(piece, room);
+	if (n == 0)
 		return;
-	if (used > 0 && room > 0) {
+	if (used > 0)
 		r->text[used++] = ' ';
-		room--;
-	}
-	copy_text_cut(r->text + used, room + 1, piece, strlen(piece));
+	memcpy(r->text + used, piece, n);
+	r->text[used + n] = '\0';
 }
 
 static int is_blank_line(const char *raw, size_t raw_len)
@@ -66,6 +137,23 @@ static int is_blank_line(const char *raw, size_t raw_len)
 			return 0;
 	}
 	return 1;
+}
+
+/* "Event[N]" or "Event[N]:", N decimal: the line that opens each record of real output. */
+static int is_event_header(const char *line)
+{
+	if (strncmp(line, "Event[", 6) != 0)
+		return 0;
+	const char *c = line + 6;
+	if (*c < '0' || *c > '9')
+		return 0;
+	while (*c >= '0' && *c <= '9')
+		c++;
+	if (*c++ != ']')
+		return 0;
+	if (*c == ':')
+		c++;
+	return *c == '\0';
 }
 
 void event_parser_line(EventParser *p, const char *raw, size_t raw_len)
@@ -81,12 +169,23 @@ void event_parser_line(EventParser *p, const char *raw, size_t raw_len)
 		return;
 
 	if (is_blank_line(raw, raw_len)) {
+		/* Real descriptions hold blank lines between their paragraphs; in a record that a
+		 * header began, only the next header ends the description. */
+		if (p->from_header && p->in_description)
+			return;
 		if (r->text[0] != '\0')
 			finish_record(p);
 		clear_record(p);
 		return;
 	}
 	trim_into(line, sizeof(line), raw, raw_len);
+	if (is_event_header(line)) {
+		if (r->text[0] != '\0')
+			finish_record(p);
+		clear_record(p);
+		p->from_header = 1;
+		return;
+	}
 	/* The message usually stands on the lines after a bare "Description:". */
 	if (p->in_description) {
 		append_text(r, line);
@@ -116,27 +215,114 @@ int32_t event_parser_finish(EventParser *p)
 	return p->finished;
 }
 
+static int limit_reached(const EventStream *s)
+{
+	return s->limit > 0 && s->parser.finished >= s->limit;
+}
+
+void event_stream_init(EventStream *s, const char *log_name, int32_t limit, const char *query, EntrySink sink,
+		       void *ctx)
+{
+	output_decoder_init(&s->decoder);
+	event_parser_init(&s->parser, log_name, query, sink, ctx);
+	s->limit = limit;
+	s->line_len = 0;
+}
+
+/* Every raw line of the output, or piece of a longer one, enters the parser here and only here. */
+static void intake_line(EventStream *s)
+{
+	event_parser_line(&s->parser, s->line, s->line_len);
+	s->line_len = 0;
+}
+
+/* Cuts decoded text into lines. Returns 0 once the limit is reached. */
+static int split_lines(EventStream *s, const char *text, size_t len)
+{
+	while (len > 0) {
+		if (limit_reached(s))
+			return 0;
+		size_t room = sizeof(s->line) - 1 - s->line_len;
+		size_t n = len < room ? len : room;
+		const char *lf = (const char *)memchr(text, '\n', n);
+		if (lf != NULL)
+			n = (size_t)(lf - text) + 1;
+		memcpy(s->line + s->line_len, text, n);
+		s->line_len += n;
+		text += n;
+		len -= n;
+		if (lf != NULL || s->line_len == sizeof(s->line) - 1)
+			intake_line(s);
+	}
+	return !limit_reached(s);
+}
+
+int event_stream_feed(EventStream *s, const char *raw, size_t raw_len)
+{
+	char text[OUTPUT_DECODE_ROOM(OUTPUT_CHUNK)];
+	while (raw_len > 0) {
+		if (limit_reached(s))
+			return 0;
+		size_t n = raw_len < (size_t)OUTPUT_CHUNK ? raw_len : (size_t)OUTPUT_CHUNK;
+		if (!split_lines(s, text, output_decode(&s->decoder, raw, n, text)))
+			return 0;
+		raw += n;
+		raw_len -= n;
+	}
+	return !limit_reached(s);
+}
+
+int32_t event_stream_finish(EventStream *s)
+{
+	char rest[8];
+	if (!limit_reached(s) && split_lines(s, rest, output_decode_end(&s->decoder, rest)) && s->line_len > 0)
+		intake_line(s);
+	/* At the limit the record under construction is past the count: it is not finished. */
+	if (limit_reached(s))
+		return s->parser.finished;
+	return event_parser_finish(&s->parser);
+}
+
 int32_t stream_event_log(const char *log_name, int32_t count, const char *query, EntrySink sink, void *ctx)
 {
-	/* Only the two fixed names and a number ever reach the command interpreter. */
+	/* Only the two fixed names and a number ever reach the command. */
 	if (log_name == NULL || (strcmp(log_name, "System") != 0 && strcmp(log_name, "Application") != 0))
 		return -1;
-	char cmd[COMMAND_BUF_SIZE];
-	if (!fmt_into(cmd, sizeof(cmd), "wevtutil qe %s /c:%d /rd:true /f:text %s", log_name, (int)count,
-		      plat_null_redirect()))
+	char count_arg[COUNT_ARG_SIZE];
+	fmt_into(count_arg, sizeof(count_arg), "/c:%d", (int)count);
+	/* /uni:true: UTF-16 output, which carries every character; the code page would not. */
+	const char *const args[] = {"qe", log_name, count_arg, "/rd:true", "/f:text", "/uni:true"};
+	PlatProc proc;
+	if (!plat_proc_start(&proc, "wevtutil", args, (int)(sizeof(args) / sizeof(args[0])), EVENT_TIME_LIMIT_MS))
 		return -1;
-	FILE *pipe = plat_pipe_open(cmd);
-	if (pipe == NULL)
+	EventStream s;
+	event_stream_init(&s, log_name, count, query, sink, ctx);
+	char raw[OUTPUT_CHUNK];
+	int32_t n;
+	while ((n = plat_proc_read(&proc, raw, sizeof(raw))) > 0) {
+		/* Asked for `count` events, newest first: a record past them could only push the
+		 * newest out of a tail ring, so the tool is not waited for once they are in. */
+		if (!event_stream_feed(&s, raw, (size_t)n)) {
+			plat_proc_kill(&proc);
+			return event_stream_finish(&s);
+		}
+	}
+	int32_t finished = event_stream_finish(&s);
+	uint32_t status = 0;
+	if (n == PLAT_PROC_TIMED_OUT) {
+		plat_proc_kill(&proc);
 		return -1;
-	EventParser parser;
-	event_parser_init(&parser, log_name, query, sink, ctx);
-	char raw[RAW_LINE_SIZE];
-	size_t n;
-	/* The command is asked for `count` events and, newest first, a record past them could
-	 * only push the newest out of a tail ring; a producer that writes more is not read on. */
-	while ((count <= 0 || parser.finished < count) && (n = plat_read_line(pipe, raw, sizeof(raw))) > 0)
-		event_parser_line(&parser, raw, n);
-	int32_t finished = event_parser_finish(&parser);
-	plat_pipe_close(pipe);
+	}
+	if (n < 0) {
+		plat_proc_kill(&proc);
+		status = 1;
+	} else if (!plat_proc_wait(&proc, &status)) {
+		return -1;
+	}
+	/* wevtutil reports "Access is denied" or an unknown channel on its error output and
+	 * exits non-zero: with nothing read that is a failure, not an empty log. Records it
+	 * finished before failing are kept. */
+	if (status != 0 && finished == 0)
+		return -1;
 	return finished;
 }
