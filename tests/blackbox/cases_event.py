@@ -448,6 +448,19 @@ def cases(t, tmp):
         tail_doc("Application", 9, [("", "Application", 0, "z" * 1023)]),
         args_line("Application", 9))
 
+    # Output that is not UTF-16 is read as bytes: the ANSI code page's on Windows (Wine's is
+    # 1252), U+FFFD for what is not UTF-8 elsewhere. A long UTF-8 line stays UTF-8 although its
+    # first piece ends inside a character.
+    ansi = "Grüße aus dem Café" if t.kind == "wine" else "Gr\ufffd\ufffde aus dem Caf\ufffd"
+    add("byte output that is not UTF-8 reaches the document as UTF-8",
+        b"  Level: Warning\r\n  Description: Gr\xfc\xdfe aus dem Caf\xe9\r\n",
+        "action=tail&src=event:System&lines=9", tail_doc("System", 9, [("", "System", 1, ansi)]),
+        args_line("System", 9))
+    add("a UTF-8 line longer than a piece keeps its characters",
+        b"  Level: Information\r\n  Description:\r\n" + "é".encode() * 5000 + b"\r\n",
+        "action=tail&src=event:System&lines=9", tail_doc("System", 9, [("", "System", 0, "é" * 511)]),
+        args_line("System", 9))
+
     # Megabytes of output: the document stays whole and bounded by what was asked for.
     big = b"".join(b"Event[%d]:\r\n  Date: 2024-03-01T00:00:%05dZ\r\n  Level: Information\r\n"
                    b"  Description:\r\nrecord %d of a long output, padded %s\r\n\r\n"

@@ -232,7 +232,15 @@ void event_stream_init(EventStream *s, const char *log_name, int32_t limit, cons
 /* Every raw line of the output, or piece of a longer one, enters the parser here and only here. */
 static void intake_line(EventStream *s)
 {
-	event_parser_line(&s->parser, s->line, s->line_len);
+	/* Decoded UTF-16 is valid UTF-8 already; byte output may be in the ANSI code page. A
+	 * piece of a longer line ends on a whole character, so that half of one does not make
+	 * the whole piece look like code-page text (the rest of the line is dropped anyway). */
+	char utf8_line[3 * (EVENT_LINE_SIZE - 1) + 1];
+	size_t len = s->line_len;
+	if (len > 0 && s->line[len - 1] != '\n')
+		len = utf8_whole_len(s->line, len);
+	const char *line = plat_text_to_utf8(s->line, &len, utf8_line, sizeof(utf8_line));
+	event_parser_line(&s->parser, line, len);
 	s->line_len = 0;
 }
 
