@@ -147,6 +147,18 @@ def cases(t, tmp):
         Case("a non-ASCII password in a wrong header is refused", refused, query="action=info",
              env={**pw, "HTTP_X_ZUN_PASSWORD": "passwörd€"}),
     ]
+    # The page sends a non-ASCII password only as pwd, where every byte costs three: a password
+    # of up to 255 bytes must still arrive whole, one of more still cannot match.
+    long_pw = "пароль" * 21 + "€"  # 255 bytes
+    over_pw = long_pw + "ж"
+    out += [
+        Case("a 255-byte non-ASCII password sent as pwd passes", info_ok,
+             query="action=info&pwd=" + uri_component(long_pw), env={"ZUN_PASSWORD": long_pw}),
+        Case("a 257-byte non-ASCII password cannot match through pwd", refused,
+             query="action=info&pwd=" + uri_component(over_pw), env={"ZUN_PASSWORD": over_pw}),
+        Case("a 257-byte non-ASCII password passes in the header", info_ok, query="action=info",
+             env={"ZUN_PASSWORD": over_pw, "HTTP_X_ZUN_PASSWORD": over_pw}),
+    ]
 
     # --- Logs that are not UTF-8 ----------------------------------------------------------------
     enc = f"{tmp}/enc/wendquil"

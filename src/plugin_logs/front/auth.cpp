@@ -6,8 +6,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-/* The password and the two headers: a web server takes about 8 KiB for one header line. */
-enum { PWD_PARAM_SIZE = 256, CREDENTIAL_SIZE = 8192 };
+/* The password and the two headers: a web server takes about 8 KiB for one header line. The
+ * pwd value is compared up to PWD_VALUE_MAX bytes; its raw form is read with room for every one
+ * of them percent-encoded, which is how the page sends a password beyond ASCII. */
+enum { PWD_VALUE_MAX = 255, PWD_PARAM_SIZE = 3 * PWD_VALUE_MAX + 1, CREDENTIAL_SIZE = 8192 };
 
 /* Compares without stopping at the first difference, so the time taken does not tell an
  * attacker how much of a guess was right; only the lengths may show. */
@@ -74,7 +76,9 @@ void require_node_auth(void)
 		char qs[PLAT_ENV_VALUE_SIZE];
 		if (plat_getenv("QUERY_STRING", qs, sizeof(qs)) == 1) {
 			char pwd[PWD_PARAM_SIZE];
-			if (get_query_val(qs, "pwd", pwd, sizeof(pwd)) && secret_equals(pwd, secret))
+			int found = get_query_val(qs, "pwd", pwd, sizeof(pwd));
+			pwd[PWD_VALUE_MAX] = '\0';
+			if (found && secret_equals(pwd, secret))
 				return;
 		}
 	}
