@@ -113,7 +113,8 @@ export async function open(ws, url, { clock = false, storage = {}, scheme = 'dar
 export const text = (page, sel) => page.locator(sel).textContent();
 
 export async function settled(page) {
-  await page.waitForFunction(() => document.querySelectorAll('#srcSel option').length > 0);
+  // The markup's placeholder option has an empty value; listed sources never do.
+  await page.waitForFunction(() => document.querySelector("#srcSel option:not([value=''])") !== null);
 }
 
 // Selects a log file and waits until its tail is shown.
