@@ -163,6 +163,9 @@ size_t utf8_valid_len(const char *s, size_t len);
 /* len, less the bytes of a character cut off at the end of s[0..len) (its lead byte and the
  * right continuation bytes that follow, but fewer than it announces). */
 size_t utf8_whole_len(const char *s, size_t len);
+/* Writes the UTF-8 form of code point cp (at most U+10FFFF, not a surrogate) to out, which has
+ * room for 4 bytes. Returns its length. */
+size_t utf8_put(uint32_t cp, char *out);
 /* Copies src[0..len) into dst as valid UTF-8, each invalid sequence (as utf8_seq measures it)
  * written as one U+FFFD; stops before a character that does not fit in dst_size-1 bytes and
  * terminates dst. dst_size of 3 * len + 1 always suffices. Returns the bytes written. */

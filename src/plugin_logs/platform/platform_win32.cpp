@@ -327,7 +327,7 @@ static int append_arg(wchar_t *cmd, size_t cmd_size, size_t *len, const wchar_t 
 static int append_utf8_arg(wchar_t *cmd, size_t cmd_size, size_t *len, const char *arg)
 {
 	wchar_t wide[PROC_CMD_LINE_SIZE];
-	if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, arg, -1, wide, PROC_CMD_LINE_SIZE) == 0)
+	if (utf8_to_utf16(arg, strlen(arg), (uint16_t *)wide, PROC_CMD_LINE_SIZE) == UTF16_FAILED)
 		return 0;
 	return append_arg(cmd, cmd_size, len, wide);
 }
@@ -427,7 +427,7 @@ int plat_proc_start(PlatProc *p, const char *tool, const char *const *args, int 
 	UINT dir_len = GetSystemDirectoryW(dir, MAX_PATH);
 	wchar_t wide_tool[64];
 	if (dir_len == 0 || dir_len >= MAX_PATH ||
-	    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, tool, -1, wide_tool, 64) == 0)
+	    utf8_to_utf16(tool, strlen(tool), (uint16_t *)wide_tool, 64) == UTF16_FAILED)
 		return 0;
 	int n = _snwprintf(app, MAX_PATH + 64, L"%ls\\%ls.exe", dir, wide_tool);
 	if (n < 0 || n >= MAX_PATH + 64)

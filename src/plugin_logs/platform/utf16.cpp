@@ -14,31 +14,6 @@ static int is_low(uint32_t u)
 	return u >= 0xDC00 && u <= 0xDFFF;
 }
 
-/* The UTF-8 form of code point cp (not a surrogate) in out; returns its length. */
-static size_t encode_utf8(uint32_t cp, char *out)
-{
-	if (cp < 0x80) {
-		out[0] = (char)cp;
-		return 1;
-	}
-	if (cp < 0x800) {
-		out[0] = (char)(0xC0 | cp >> 6);
-		out[1] = (char)(0x80 | (cp & 0x3F));
-		return 2;
-	}
-	if (cp < 0x10000) {
-		out[0] = (char)(0xE0 | cp >> 12);
-		out[1] = (char)(0x80 | (cp >> 6 & 0x3F));
-		out[2] = (char)(0x80 | (cp & 0x3F));
-		return 3;
-	}
-	out[0] = (char)(0xF0 | cp >> 18);
-	out[1] = (char)(0x80 | (cp >> 12 & 0x3F));
-	out[2] = (char)(0x80 | (cp >> 6 & 0x3F));
-	out[3] = (char)(0x80 | (cp & 0x3F));
-	return 4;
-}
-
 size_t utf16_to_utf8(const uint16_t *src, size_t src_len, char *dst, size_t dst_size, int *exact)
 {
 	size_t w = 0;
@@ -55,7 +30,7 @@ size_t utf16_to_utf8(const uint16_t *src, size_t src_len, char *dst, size_t dst_
 			all = 0;
 		}
 		char seq[4];
-		size_t n = encode_utf8(cp, seq);
+		size_t n = utf8_put(cp, seq);
 		if (n > dst_size - 1 - w) {
 			all = 0;
 			break;

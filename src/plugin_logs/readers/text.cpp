@@ -150,6 +150,30 @@ size_t utf8_whole_len(const char *s, size_t len)
 	return len;
 }
 
+size_t utf8_put(uint32_t cp, char *out)
+{
+	if (cp < 0x80) {
+		out[0] = (char)cp;
+		return 1;
+	}
+	if (cp < 0x800) {
+		out[0] = (char)(0xC0 | cp >> 6);
+		out[1] = (char)(0x80 | (cp & 0x3F));
+		return 2;
+	}
+	if (cp < 0x10000) {
+		out[0] = (char)(0xE0 | cp >> 12);
+		out[1] = (char)(0x80 | (cp >> 6 & 0x3F));
+		out[2] = (char)(0x80 | (cp & 0x3F));
+		return 3;
+	}
+	out[0] = (char)(0xF0 | cp >> 18);
+	out[1] = (char)(0x80 | (cp >> 12 & 0x3F));
+	out[2] = (char)(0x80 | (cp >> 6 & 0x3F));
+	out[3] = (char)(0x80 | (cp & 0x3F));
+	return 4;
+}
+
 size_t utf8_repair(const char *src, size_t len, char *dst, size_t dst_size)
 {
 	const size_t repl_len = sizeof(UTF8_REPLACEMENT) - 1;

@@ -12,31 +12,6 @@ void output_decoder_init(OutputDecoder *d)
 	memset(d, 0, sizeof(*d));
 }
 
-static size_t put_utf8(char *dst, uint32_t c)
-{
-	unsigned char *o = (unsigned char *)dst;
-	if (c < 0x80) {
-		o[0] = (unsigned char)c;
-		return 1;
-	}
-	if (c < 0x800) {
-		o[0] = (unsigned char)(0xC0 | (c >> 6));
-		o[1] = (unsigned char)(0x80 | (c & 0x3F));
-		return 2;
-	}
-	if (c < 0x10000) {
-		o[0] = (unsigned char)(0xE0 | (c >> 12));
-		o[1] = (unsigned char)(0x80 | ((c >> 6) & 0x3F));
-		o[2] = (unsigned char)(0x80 | (c & 0x3F));
-		return 3;
-	}
-	o[0] = (unsigned char)(0xF0 | (c >> 18));
-	o[1] = (unsigned char)(0x80 | ((c >> 12) & 0x3F));
-	o[2] = (unsigned char)(0x80 | ((c >> 6) & 0x3F));
-	o[3] = (unsigned char)(0x80 | (c & 0x3F));
-	return 4;
-}
-
 static int is_high(uint16_t u)
 {
 	return u >= 0xD800 && u <= 0xDBFF;
@@ -55,14 +30,14 @@ static size_t put_unit(OutputDecoder *d, uint16_t u, char *dst)
 		uint16_t high = d->high;
 		d->high = 0;
 		if (is_low(u))
-			return put_utf8(dst, 0x10000 + ((uint32_t)(high - 0xD800) << 10) + (uint32_t)(u - 0xDC00));
-		n = put_utf8(dst, REPLACEMENT);
+			return utf8_put(0x10000 + ((uint32_t)(high - 0xD800) << 10) + (uint32_t)(u - 0xDC00), dst);
+		n = utf8_put(REPLACEMENT, dst);
 	}
 	if (is_high(u)) {
 		d->high = u;
 		return n;
 	}
-	return n + put_utf8(dst + n, is_low(u) ? REPLACEMENT : u);
+	return n + utf8_put(is_low(u) ? REPLACEMENT : u, dst + n);
 }
 
 size_t output_decode(OutputDecoder *d, const char *in, size_t in_len, char *dst)
@@ -118,9 +93,9 @@ size_t output_decode_end(OutputDecoder *d, char *dst)
 		dst[n++] = (char)d->held; /* a single byte of output is not UTF-16 */
 	} else if (d->form == FORM_UTF16) {
 		if (d->high != 0)
-			n += put_utf8(dst + n, REPLACEMENT);
+			n += utf8_put(REPLACEMENT, dst + n);
 		if (d->held_count == 1)
-			n += put_utf8(dst + n, REPLACEMENT);
+			n += utf8_put(REPLACEMENT, dst + n);
 	}
 	output_decoder_init(d);
 	return n;
