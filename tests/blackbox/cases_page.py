@@ -13,7 +13,7 @@ BODY_START = b"<body><div class='wrap'>"
 # The standalone response is constant; this digest pins it so the Linux and Windows builds
 # are held to the same bytes. After a deliberate page change, refresh it with
 #   QUERY_STRING= build/linux/plugin_logs | sha256sum
-STANDALONE_SHA256 = "fe4d68957f7ced9b928ec142dabedce55af447bea410f842e04c8ba505c26c70"
+STANDALONE_SHA256 = "b38f86523255f07756cdd25cae64d18bb9ccaea29525ae014d84cd33b172932c"
 
 
 def line_feed_problem(body):
@@ -62,6 +62,10 @@ def page(embedded):
 
 MARKUP = ("embed=0&theme=<script>alert(1)</script>&x='\"><img src=x onerror=1>"
           "&pwd=%3Cb%3E&plugin=</script>&node=&lt;&id=7&q=</style>")
+# The view the page keeps in its own address, as it writes it: values percent-encoded, so that
+# "=" and "&" in a search never read as "action=", "format=json" or a parameter of their own.
+VIEW = ("src=file%3AC%3A%5CUsers%5Cx%5Cwendquil%5Capp.log&lines=500&level=err"
+        "&q=action%3Dtail%26format%3Djson%26embed%3D1")
 
 
 def cases(t, tmp):
@@ -84,5 +88,10 @@ def cases(t, tmp):
          standalone),
         ("a query full of markup changes nothing", MARKUP, standalone),
         ("markup with embed=1 changes nothing else", "embed=1&" + MARKUP[8:], embedded),
+        ("the view in the address changes nothing", VIEW, standalone),
+        ("the view after embed=1 changes nothing else", "embed=1&" + VIEW, embedded),
+        ("the view before embed=1 changes nothing else", VIEW + "&embed=1", embedded),
+        ("a search for format=json in the view stays the page", "lines=200&q=format%3Djson",
+         standalone),
     ]
     return [Case(name, expect, query=query) for name, query, expect in rows]

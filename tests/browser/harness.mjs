@@ -1,7 +1,9 @@
-// Shared by the browser tests: the program behind lighttpd's CGI, a headless chromium, and a
-// page opened in a fresh context that records every API request with its password header.
+// Shared by the browser tests: the program behind lighttpd's CGI, a stand-in for the hub, a
+// headless chromium, and a page opened in a fresh context that records every API request with
+// its password header.
 import { spawn, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
+import http from 'node:http';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
@@ -72,6 +74,44 @@ export async function startLighttpd(ws, name, data, password = '', bin = '') {
   throw new Error('lighttpd did not start');
 }
 
+// The hub stand-in in front of the program at TARGET: /plugins?plugin=NAME?API forwards API to
+// it; /viewer?... serves the page as the hub would; /host?... frames the page and answers its
+// theme request. Every request it gets goes into SEEN with its password header.
+export function startHub(ws, target, seen) {
+  const server = http.createServer((req, res) => {
+    seen.push({ url: req.url, pwd: req.headers['x-zun-password'] });
+    let forward = null;
+    if (req.url.startsWith('/plugins?')) {
+      const value = req.url.slice('/plugins?'.length);
+      const second = value.indexOf('?');
+      forward = '/plugin_logs?' + (second < 0 ? '' : value.slice(second + 1));
+    } else if (req.url.startsWith('/viewer')) {
+      forward = '/plugin_logs' + req.url.slice('/viewer'.length);
+    } else if (req.url.startsWith('/host')) {
+      const src = '/viewer' + req.url.slice('/host'.length);
+      res.writeHead(200, { 'content-type': 'text/html' });
+      res.end(`<!DOCTYPE html><html><body><iframe id=f src="${src}" width=900 height=600>` +
+        `</iframe><script>window.requests=0;addEventListener('message',function(e){` +
+        `if(e.data&&e.data.type==='wq-theme-request'){requests++;` +
+        `e.source.postMessage({type:'wq-theme',theme:'light'},'*')}})</script></body></html>`);
+      return;
+    }
+    if (!forward) { res.writeHead(404); res.end(); return; }
+    const headers = {};
+    if (req.headers['x-zun-password']) headers['x-zun-password'] = req.headers['x-zun-password'];
+    const up = http.request(target + forward, { headers }, (r) => {
+      res.writeHead(r.statusCode, r.headers);
+      r.pipe(res);
+    });
+    up.on('error', () => { res.writeHead(502); res.end(); });
+    up.end();
+  });
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => {
+    ws.servers.push({ kill: () => server.close() });
+    resolve(`http://127.0.0.1:${server.address().port}`);
+  }));
+}
+
 // Log lines with ISO timestamps; every tenth an error, every seventh a warning.
 export function lines(n, from = 1) {
   let s = '';
@@ -110,7 +150,38 @@ export async function open(ws, url, { clock = false, storage = {}, scheme = 'dar
   return { context, page, reqs };
 }
 
+// One test file's logs and server: a data folder whose wendquil/app.log holds lines(300), with
+// further files named relative to wendquil, served by lighttpd once serve() (in before())
+// resolves; close() (in after()) ends it all.
+export function logFixture(prefix, files = {}) {
+  const ws = workspace(prefix);
+  const data = path.join(ws.tmp, 'data');
+  const fx = {
+    ws,
+    direct: '',
+    app: path.join(data, 'wendquil', 'app.log'),
+    file: (name) => path.join(data, 'wendquil', name),
+    open: (url, options) => open(ws, url, options),
+    async serve() {
+      fs.mkdirSync(path.dirname(fx.app), { recursive: true });
+      fs.writeFileSync(fx.app, lines(300));
+      for (const [name, body] of Object.entries(files)) fs.writeFileSync(fx.file(name), body);
+      fx.direct = await startLighttpd(ws, 'direct', data);
+    },
+    close: () => ws.close(),
+  };
+  return fx;
+}
+
 export const text = (page, sel) => page.locator(sel).textContent();
+
+// Lets the follow timer fire once and waits for its tail to be answered and shown.
+export async function followTick(page) {
+  const answered = page.waitForResponse((r) => r.url().includes('action=tail'));
+  await page.clock.runFor(3000);
+  await answered;
+  await pause(150);
+}
 
 export async function settled(page) {
   // The markup's placeholder option has an empty value; listed sources never do.

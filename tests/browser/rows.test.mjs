@@ -4,7 +4,7 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { SAMPLE_BIN, choose, lines, open as openIn, pause, startLighttpd, text, workspace } from './harness.mjs';
+import { SAMPLE_BIN, choose, followTick, lines, open as openIn, startLighttpd, text, workspace } from './harness.mjs';
 
 const ws = workspace('pl-rows-');
 const data = path.join(ws.tmp, 'data');
@@ -68,13 +68,6 @@ function watch(page) {
     }))));
     window.observer.observe(document.body, { subtree: true, childList: true, attributes: true, characterData: true });
   });
-}
-
-async function followTick(page) {
-  const answered = page.waitForResponse((r) => r.url().includes('action=tail'));
-  await page.clock.runFor(3000);
-  await answered;
-  await pause(150);
 }
 
 const shown = (page) => page.$$eval('#log .ln .tx', (t) => t.map((x) => x.textContent));

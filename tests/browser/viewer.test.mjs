@@ -3,9 +3,8 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import http from 'node:http';
 import path from 'node:path';
-import { OUT, choose, id, lines, open as openIn, settled, startLighttpd, text, workspace } from './harness.mjs';
+import { OUT, choose, id, lines, open as openIn, settled, startHub, startLighttpd, text, workspace } from './harness.mjs';
 
 const PASSWORD = 's3cret pw';
 
@@ -19,43 +18,6 @@ let direct, guarded, hub;
 const hubSeen = [];
 const open = (url, options) => openIn(ws, url, options);
 
-// The hub stand-in: /plugins?plugin=NAME?API forwards API to the program; /viewer?... serves
-// the page as the hub would; /host?... frames the page and answers its theme request.
-function startHub(target) {
-  const server = http.createServer((req, res) => {
-    hubSeen.push({ url: req.url, pwd: req.headers['x-zun-password'] });
-    let forward = null;
-    if (req.url.startsWith('/plugins?')) {
-      const value = req.url.slice('/plugins?'.length);
-      const second = value.indexOf('?');
-      forward = '/plugin_logs?' + (second < 0 ? '' : value.slice(second + 1));
-    } else if (req.url.startsWith('/viewer')) {
-      forward = '/plugin_logs' + req.url.slice('/viewer'.length);
-    } else if (req.url.startsWith('/host')) {
-      const src = '/viewer' + req.url.slice('/host'.length);
-      res.writeHead(200, { 'content-type': 'text/html' });
-      res.end(`<!DOCTYPE html><html><body><iframe id=f src="${src}" width=900 height=600>` +
-        `</iframe><script>window.requests=0;addEventListener('message',function(e){` +
-        `if(e.data&&e.data.type==='wq-theme-request'){requests++;` +
-        `e.source.postMessage({type:'wq-theme',theme:'light'},'*')}})</script></body></html>`);
-      return;
-    }
-    if (!forward) { res.writeHead(404); res.end(); return; }
-    const headers = {};
-    if (req.headers['x-zun-password']) headers['x-zun-password'] = req.headers['x-zun-password'];
-    const up = http.request(target + forward, { headers }, (r) => {
-      res.writeHead(r.statusCode, r.headers);
-      r.pipe(res);
-    });
-    up.on('error', () => { res.writeHead(502); res.end(); });
-    up.end();
-  });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => {
-    ws.servers.push({ kill: () => server.close() });
-    resolve(`http://127.0.0.1:${server.address().port}`);
-  }));
-}
-
 before(async () => {
   fs.mkdirSync(path.join(logs, 'sub'), { recursive: true });
   fs.mkdirSync(OUT, { recursive: true });
@@ -64,7 +26,7 @@ before(async () => {
   fs.writeFileSync(MARKUP, '2026-12-09T08:00:00Z web: <b>bold</b> <img src=x onerror="window.pwned=1"> &amp;\n');
   direct = await startLighttpd(ws, 'direct', data);
   guarded = await startLighttpd(ws, 'guarded', data, PASSWORD);
-  hub = await startHub(direct);
+  hub = await startHub(ws, direct, hubSeen);
 });
 
 after(() => ws.close());

@@ -1,4 +1,5 @@
-// The viewer's client script: lists the sources, shows and follows a tail, searches, copies.
+// The viewer's client script: lists the sources, shows and follows a tail, searches, filters by
+// level, moves between errors, copies, and keeps the view in the page's address.
 // Requests (tail, search) only fetch and pick what to show; renderRows alone decides how the log
 // area changes. The build keeps its lines and drops indentation and lines of // comments.
 (function () {
@@ -14,16 +15,26 @@
 
 	var SRC = '', LINES = 200, FOLLOW = true, TIMER = null, BUSY = false;
 	var LAST = [], QUERY = '', MODE = 'tail';
+	// The rows of LAST shown: 'all', 'warn' (warn and err) or 'err'. LAST keeps every row
+	// received, so the filter needs no request; LASTHL and LASTNOUN say how LAST is shown and
+	// counted (the highlight, and " entries" or the hit summary after the number).
+	var LEVEL = 'all', LASTHL = '', LASTNOUN = ' entries';
 	// Every tail and search is numbered. An answer is shown only when it is newer than the last
 	// one shown and than the last user action: SEEN is the number up to which answers are dropped.
 	var REQUESTS = 0, SEEN = 0;
 	// What the log area holds: its rows with their highlight, or a notice (no rows). Null until
 	// the first rendering replaces the start-up notice.
 	var SHOWN = null;
+	// The row that e, E, w and W moved to, and the entries added where new ones arrive while
+	// the view was away from there (the "N new" button).
+	var CURRENT = null, ARRIVED = 0;
 	var copyTimer = null;
 
 	var sel = $('srcSel'), logEl = $('log'), pill = $('pState'), fCount = $('fCount');
-	var fNote = $('fNote'), qIn = $('q');
+	var fNote = $('fNote'), qIn = $('q'), segLines = $('segLines'), segLevel = $('segLevel');
+	var newBtn = $('btnNew');
+	// The parameters the page writes into its own address; any others it was opened with stay.
+	var VIEW_KEYS = ['src', 'lines', 'level', 'q'];
 
 	function $(id) {
 		return document.getElementById(id);
@@ -47,6 +58,72 @@
 		setText(pill, text);
 		if (pill.className !== 'pill ' + cls)
 			pill.className = 'pill ' + cls;
+	}
+
+	// The button of a segmented group whose attribute holds the value, or null.
+	function buttonFor(group, attr, value) {
+		var buttons = group.querySelectorAll('button');
+		for (var i = 0; i < buttons.length; i++) {
+			if (buttons[i].getAttribute(attr) === value)
+				return buttons[i];
+		}
+		return null;
+	}
+
+	function pressOnly(group, button) {
+		Array.prototype.forEach.call(group.querySelectorAll('button'), function (b) {
+			b.classList.toggle('on', b === button);
+			b.setAttribute('aria-pressed', b === button ? 'true' : 'false');
+		});
+	}
+
+	// ---- The view in the address
+
+	function paramName(piece) {
+		return new URLSearchParams(piece).keys().next().value;
+	}
+
+	// Source, line count, level and search from a reload or a shared link.
+	function readView() {
+		SRC = params.get('src') || '';
+		var lines = buttonFor(segLines, 'data-n', params.get('lines'));
+		if (lines) {
+			LINES = parseInt(lines.getAttribute('data-n'), 10);
+			pressOnly(segLines, lines);
+		}
+		var level = buttonFor(segLevel, 'data-level', params.get('level'));
+		if (level) {
+			LEVEL = level.getAttribute('data-level');
+			pressOnly(segLevel, level);
+		}
+		var q = (params.get('q') || '').trim();
+		if (q) {
+			QUERY = q;
+			qIn.value = q;
+			MODE = 'search';
+		}
+	}
+
+	// The parameters the page was opened with stay as written (a password among them; no other
+	// is ever added). The values written are percent-encoded, "=" and "&" too, so that no value
+	// reads as "action=" or "format=json" to the server's routing or as a parameter of its own.
+	function writeView() {
+		var parts = location.search.slice(1).split('&').filter(function (p) {
+			return p && VIEW_KEYS.indexOf(paramName(p)) < 0;
+		});
+		if (SRC)
+			parts.push('src=' + encodeURIComponent(SRC));
+		parts.push('lines=' + LINES, 'level=' + LEVEL);
+		if (MODE === 'search' && QUERY)
+			parts.push('q=' + encodeURIComponent(QUERY));
+		var search = '?' + parts.join('&');
+		if (search === location.search)
+			return;
+		try {
+			history.replaceState(history.state, '', search + location.hash);
+		} catch {
+			// A sandboxed frame may refuse: the address then stays as it was.
+		}
 	}
 
 	// ---- Requests
@@ -87,9 +164,10 @@
 		return REQUESTS;
 	}
 
-	// A user action overtakes every request still pending.
+	// A user action overtakes every request still pending and starts the view afresh.
 	function overtake() {
 		SEEN = REQUESTS;
+		clearArrivals();
 	}
 
 	// Whether the answer to request n may be shown; if so, older ones may no longer be.
@@ -228,6 +306,37 @@
 		logEl.appendChild(f);
 	}
 
+	// ---- Levels
+
+	function levelRows(rows) {
+		if (LEVEL === 'all')
+			return rows;
+		return rows.filter(function (r) {
+			return r.sev === 'err' || (LEVEL === 'warn' && r.sev === 'warn');
+		});
+	}
+
+	// With a filter on, the count names the levels among the rows shown.
+	function levelSummary(rows) {
+		if (LEVEL === 'all')
+			return '';
+		var err = 0, warn = 0;
+		rows.forEach(function (r) {
+			if (r.sev === 'err')
+				err++;
+			else if (r.sev === 'warn')
+				warn++;
+		});
+		return ' \u00b7 ' + err + ' err \u00b7 ' + warn + ' warn';
+	}
+
+	function emptyText() {
+		if (LEVEL !== 'all' && LAST.length)
+			return 'None of the ' + LAST.length + (MODE === 'search' ? ' hits is ' : ' entries is ') +
+				(LEVEL === 'err' ? 'err.' : 'warn or err.');
+		return MODE === 'search' ? 'No matches in the scanned window.' : 'This source produced no entries.';
+	}
+
 	function sameRow(a, b) {
 		return a.ts === b.ts && a.unit === b.unit && a.sev === b.sev && a.text === b.text;
 	}
@@ -250,31 +359,68 @@
 		return -1;
 	}
 
-	function showNotice(text) {
-		if (SHOWN && !SHOWN.rows.length && SHOWN.notice === text)
+	// A failure notice stands until the next answer: a level change leaves it.
+	function showNotice(text, failure) {
+		if (SHOWN && !SHOWN.rows.length && SHOWN.notice === text) {
+			SHOWN.failure = !!failure;
 			return false;
+		}
 		logEl.textContent = '';
+		markCurrent(null);
 		var e = document.createElement('div');
 		e.className = 'empty';
 		e.textContent = text;
 		logEl.appendChild(e);
-		SHOWN = { rows: [], hl: '', notice: text };
+		SHOWN = { rows: [], hl: '', notice: text, failure: !!failure };
 		return true;
+	}
+
+	// ---- The current row
+
+	function markCurrent(row) {
+		if (CURRENT) {
+			CURRENT.classList.remove('current');
+			CURRENT.removeAttribute('aria-current');
+		}
+		CURRENT = row;
+		if (row) {
+			row.classList.add('current');
+			row.setAttribute('aria-current', 'true');
+		}
+	}
+
+	// The entry behind the current row, while it is shown.
+	function currentEntry() {
+		if (!CURRENT || !CURRENT.isConnected || !SHOWN)
+			return null;
+		return SHOWN.rows[Array.prototype.indexOf.call(logEl.children, CURRENT)] || null;
+	}
+
+	// The shown row of the same entry, after the rows were rebuilt.
+	function rowOf(entry) {
+		if (!entry)
+			return null;
+		for (var i = 0; i < SHOWN.rows.length; i++) {
+			if (sameRow(SHOWN.rows[i], entry))
+				return logEl.children[i];
+		}
+		return null;
 	}
 
 	// The one place that changes the log area: rows the same as shown leave it alone, rows that
 	// carry on from them drop the rows gone at the top and add the new ones, anything else
-	// rebuilds it. Returns whether it changed.
+	// rebuilds it. Returns whether it changed. The current row stays marked while its entry is
+	// shown.
 	function renderRows(rows, hl, count) {
 		setText(fCount, count);
 		if (!rows.length)
-			return showNotice(MODE === 'search' ? 'No matches in the scanned window.' :
-				'This source produced no entries.');
+			return showNotice(emptyText());
 		var k = SHOWN && SHOWN.hl === hl ? carriesOnFrom(SHOWN.rows, rows) : -1;
 		if (k === 0 && rows.length === SHOWN.rows.length) {
 			SHOWN.rows = rows;
 			return false;
 		}
+		var current = currentEntry();
 		if (k < 0) {
 			logEl.textContent = '';
 			appendRows(rows, hl);
@@ -283,12 +429,102 @@
 				logEl.removeChild(logEl.firstChild);
 			appendRows(rows.slice(SHOWN.rows.length - k), hl);
 		}
-		SHOWN = { rows: rows, hl: hl, notice: '' };
+		SHOWN = { rows: rows, hl: hl, notice: '', failure: false };
+		if (CURRENT && !CURRENT.isConnected)
+			markCurrent(rowOf(current));
 		return true;
+	}
+
+	// LAST under the level filter, as its answer asks to show and count it.
+	function showLast() {
+		var rows = levelRows(LAST);
+		return renderRows(rows, LASTHL, rows.length + LASTNOUN + levelSummary(rows));
 	}
 
 	function atBottom() {
 		return logEl.scrollTop + logEl.clientHeight >= logEl.scrollHeight - 24;
+	}
+
+	// ---- Moving between err and warn rows
+
+	// The first row at least partly in view.
+	function topRow() {
+		var rows = logEl.children, top = logEl.getBoundingClientRect().top, lo = 0, hi = rows.length, mid;
+		while (lo < hi) {
+			mid = (lo + hi) >> 1;
+			if (rows[mid].getBoundingClientRect().bottom <= top)
+				lo = mid + 1;
+			else
+				hi = mid;
+		}
+		return lo;
+	}
+
+	// A row out of view comes to the middle, with what led to it above.
+	function revealRow(row) {
+		var box = logEl.getBoundingClientRect(), r = row.getBoundingClientRect();
+		if (r.top >= box.top && r.bottom <= box.bottom)
+			return;
+		logEl.scrollTop += r.top - box.top - (logEl.clientHeight - r.height) / 2;
+	}
+
+	// The next (step 1) or previous (step -1) row of the level after the current row, or from
+	// the top of the view when there is none.
+	function moveTo(sev, step) {
+		if (!SHOWN || !SHOWN.rows.length)
+			return;
+		var rows = logEl.children, i;
+		if (CURRENT && CURRENT.isConnected)
+			i = Array.prototype.indexOf.call(rows, CURRENT) + step;
+		else
+			i = topRow() - (step < 0 ? 1 : 0);
+		for (; i >= 0 && i < rows.length; i += step) {
+			if (rows[i].classList.contains(sev)) {
+				markCurrent(rows[i]);
+				revealRow(rows[i]);
+				return;
+			}
+		}
+	}
+
+	// ---- New entries out of view
+
+	// An event log lists the newest first: its new entries arrive at the top.
+	function newestFirst() {
+		return SRC.indexOf('event:') === 0;
+	}
+
+	function atArrivalEnd() {
+		return newestFirst() ? logEl.scrollTop <= 24 : atBottom();
+	}
+
+	// How many rows the shown ones gained where new entries arrive; 0 when they do not carry on.
+	function addedAtEnd(before, rows) {
+		var k = carriesOnFrom(before, rows);
+		return k < 0 ? 0 : rows.length - (before.length - k);
+	}
+
+	function clearArrivals() {
+		ARRIVED = 0;
+		if (!newBtn.hidden)
+			newBtn.hidden = true;
+	}
+
+	// Counts what the last rendering added while the view is more than 24 px away from there.
+	function noteArrivals(before) {
+		if (atArrivalEnd()) {
+			clearArrivals();
+			return;
+		}
+		var rows = SHOWN.rows;
+		var added = newestFirst() ? addedAtEnd(before.slice().reverse(), rows.slice().reverse()) :
+			addedAtEnd(before, rows);
+		if (!added)
+			return;
+		ARRIVED += added;
+		newBtn.textContent = ARRIVED + ' new ' + (newestFirst() ? '\u2191' : '\u2193');
+		newBtn.classList.toggle('up', newestFirst());
+		newBtn.hidden = false;
 	}
 
 	// ---- Tail, search, follow
@@ -302,15 +538,21 @@
 				return;
 			if (failed(d)) {
 				setPill('error', 'paused');
-				showNotice(d && d.message ? d.message : 'unreadable source');
+				showNotice(d && d.message ? d.message : 'unreadable source', true);
 				setText(fCount, '0 entries');
 				return;
 			}
 			MODE = 'tail';
 			LAST = Array.isArray(d.entries) ? d.entries : [];
+			LASTHL = '';
+			LASTNOUN = ' entries';
 			setText($('pSrc'), d.label || d.src || '');
-			if (renderRows(LAST, '', LAST.length + ' entries') && bottom)
-				logEl.scrollTop = logEl.scrollHeight;
+			var before = SHOWN ? SHOWN.rows : [];
+			if (showLast()) {
+				if (bottom)
+					logEl.scrollTop = logEl.scrollHeight;
+				noteArrivals(before);
+			}
 			// Live only while the timer runs: an answer that arrives after the page was hidden
 			// finds it stopped.
 			setPill(TIMER ? 'live 3s' : 'paused', TIMER ? 'live' : 'paused');
@@ -331,13 +573,15 @@
 				if (!current(n))
 					return;
 				if (failed(d)) {
-					showNotice(d && (d.message || d.error) || 'search failed');
+					showNotice(d && (d.message || d.error) || 'search failed', true);
 					return;
 				}
 				MODE = 'search';
 				LAST = Array.isArray(d.hits) ? d.hits : [];
-				renderRows(LAST, QUERY, LAST.length + ' hits of ' + (d.scanned || 0) + ' scanned' +
-					(d.truncated === true ? ' (capped)' : ''));
+				LASTHL = QUERY;
+				LASTNOUN = ' hits of ' + (d.scanned || 0) + ' scanned' +
+					(d.truncated === true ? ' (capped)' : '');
+				showLast();
 				setPill('search', 'paused');
 			}, function () {
 				if (!current(n))
@@ -377,6 +621,7 @@
 		else
 			tail();
 		schedule();
+		writeView();
 	}
 
 	function runSearch() {
@@ -388,12 +633,50 @@
 		else
 			tail();
 		schedule();
+		writeView();
+	}
+
+	// Escape empties the search box and returns to the tail, as a blank search does; in a box
+	// already empty with the tail shown it hands the keys back to the log area.
+	function leaveSearch() {
+		if (!qIn.value && MODE === 'tail') {
+			logEl.focus();
+			return;
+		}
+		qIn.value = '';
+		runSearch();
+	}
+
+	function toggleFollow() {
+		var b = $('btnFollow');
+		FOLLOW = !FOLLOW;
+		b.classList.toggle('on', FOLLOW);
+		b.textContent = FOLLOW ? 'Follow' : 'Paused';
+		if (FOLLOW && MODE === 'search')
+			MODE = 'tail';
+		refresh();
+	}
+
+	// The rows already received, under another level; the request they came from stands.
+	function setLevel(level) {
+		LEVEL = level;
+		clearArrivals();
+		if (SHOWN && !SHOWN.failure) {
+			var bottom = atBottom();
+			showLast();
+			if (CURRENT)
+				revealRow(CURRENT);
+			else if (bottom)
+				logEl.scrollTop = logEl.scrollHeight;
+		}
+		writeView();
 	}
 
 	// ---- Copy
 
+	// The rows shown, under the level filter.
 	function copyText() {
-		return LAST.map(function (r) {
+		return levelRows(LAST).map(function (r) {
 			return (r.ts ? r.ts + ' ' : '') + (r.unit ? r.unit + ': ' : '') +
 				(r.text == null ? '' : String(r.text));
 		}).join('\n');
@@ -442,28 +725,38 @@
 		qIn.value = '';
 		refresh();
 	});
-	$('segLines').addEventListener('click', function (e) {
+	segLines.addEventListener('click', function (e) {
 		var b = e.target.closest('button');
 		if (!b)
 			return;
-		Array.prototype.forEach.call(this.querySelectorAll('button'), function (x) {
-			x.classList.toggle('on', x === b);
-		});
+		pressOnly(segLines, b);
 		LINES = parseInt(b.getAttribute('data-n'), 10) || 200;
 		refresh();
 	});
-	$('btnFollow').addEventListener('click', function () {
-		FOLLOW = !FOLLOW;
-		this.classList.toggle('on', FOLLOW);
-		this.textContent = FOLLOW ? 'Follow' : 'Paused';
-		if (FOLLOW && MODE === 'search')
-			MODE = 'tail';
-		refresh();
+	segLevel.addEventListener('click', function (e) {
+		var b = e.target.closest('button');
+		if (!b)
+			return;
+		pressOnly(segLevel, b);
+		setLevel(b.getAttribute('data-level'));
 	});
+	$('btnFollow').addEventListener('click', toggleFollow);
 	$('btnSearch').addEventListener('click', runSearch);
 	qIn.addEventListener('keydown', function (e) {
 		if (e.key === 'Enter')
 			runSearch();
+		else if (e.key === 'Escape' && !e.ctrlKey && !e.altKey && !e.metaKey)
+			leaveSearch();
+	});
+	newBtn.addEventListener('click', function () {
+		logEl.scrollTop = newestFirst() ? 0 : logEl.scrollHeight;
+		clearArrivals();
+		// The button is gone; the keys go on in the log area.
+		logEl.focus({ preventScroll: true });
+	});
+	logEl.addEventListener('scroll', function () {
+		if (ARRIVED && atArrivalEnd())
+			clearArrivals();
 	});
 	$('btnWrap').addEventListener('click', function () {
 		this.classList.toggle('on', logEl.classList.toggle('wrap'));
@@ -478,6 +771,40 @@
 			return;
 		window.wqApplyTheme(window.wqTheme() === 'dark' ? 'light' : 'dark');
 	});
+	// Keys act outside text fields and without Ctrl, Alt or Meta; Shift only makes the character
+	// (E and W, and "/" where a layout needs it).
+	var KEYS = {
+		e: function () {
+			moveTo('err', 1);
+		},
+		E: function () {
+			moveTo('err', -1);
+		},
+		w: function () {
+			moveTo('warn', 1);
+		},
+		W: function () {
+			moveTo('warn', -1);
+		},
+		'/': function () {
+			qIn.focus();
+			qIn.select();
+		},
+		f: toggleFollow,
+	};
+
+	function inField(el) {
+		return !!el && (el.isContentEditable || /^(INPUT|TEXTAREA|SELECT)$/.test(el.tagName));
+	}
+
+	document.addEventListener('keydown', function (e) {
+		if (e.ctrlKey || e.altKey || e.metaKey || e.defaultPrevented || inField(e.target))
+			return;
+		if (!Object.prototype.hasOwnProperty.call(KEYS, e.key))
+			return;
+		e.preventDefault();
+		KEYS[e.key]();
+	});
 	document.addEventListener('visibilitychange', function () {
 		if (document.visibilityState === 'visible')
 			refresh();
@@ -485,5 +812,6 @@
 			schedule();
 	});
 
+	readView();
 	loadSources().then(refresh);
 })();

@@ -1,0 +1,77 @@
+// Accessibility: axe-core against WCAG 2.1 A and AA in both themes, with rows shown (a filter on,
+// a current row, the new-entries button up) and in search mode; the controls by their names.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import { createRequire } from 'node:module';
+import { choose, followTick, lines, logFixture } from './harness.mjs';
+
+const AXE = createRequire(import.meta.url).resolve('axe-core/axe.min.js');
+const fx = logFixture('pl-a11y-');
+const APP = fx.app;
+const open = fx.open;
+
+before(() => fx.serve());
+after(() => fx.close());
+
+// The serious and critical violations, one line each with the elements they concern.
+async function audit(page) {
+  await page.addScriptTag({ path: AXE });
+  const result = await page.evaluate(() => window.axe.run(document, {
+    runOnly: { type: 'tag', values: ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa'] },
+  }));
+  return result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')
+    .map((v) => `${v.id}: ${v.nodes.slice(0, 3).map((n) => n.target.join(' ')).join(', ')}` +
+      ` (${v.nodes[0].any.concat(v.nodes[0].all)[0]?.message || v.help})`);
+}
+
+test('no serious or critical WCAG 2.1 A/AA violation in either theme, with rows and in search mode', async () => {
+  for (const theme of ['dark', 'light']) {
+    for (const width of [1280, 480]) {
+      fs.writeFileSync(APP, lines(300));
+      const where = `${theme} at ${width}px`;
+      const { context, page } = await open(fx.direct + `/plugin_logs?theme=${theme}`, { clock: true, width, height: 800 });
+      await choose(page, APP);
+      await page.click('#segLevel button[data-level="warn"]');
+      await page.$eval('#log', (l) => { l.scrollTop = 0; });
+      fs.appendFileSync(APP, lines(10, 301));
+      await followTick(page);
+      await page.focus('#log');
+      await page.keyboard.press('e');
+      assert.equal(await page.locator('#btnNew').isVisible(), true, where);
+      assert.equal(await page.locator('#log .ln.current').count(), 1, where);
+      assert.deepEqual(await audit(page), [], `rows, ${where}`);
+
+      await page.click('#segLevel button[data-level="all"]');
+      await page.fill('#q', 'line 2');
+      await page.press('#q', 'Enter');
+      await page.waitForFunction(() => / hits of /.test(document.getElementById('fCount').textContent));
+      // Marks in plain, warn and err rows.
+      for (const sev of ['info', 'warn', 'err']) {
+        assert.ok(await page.locator(`#log .ln.${sev} mark`).count() > 0, `${sev} marks, ${where}`);
+      }
+      assert.deepEqual(await audit(page), [], `search, ${where}`);
+      await context.close();
+    }
+  }
+  fs.writeFileSync(APP, lines(300));
+});
+
+test('the source select, the log area and the groups of buttons have names; the log area takes focus', async () => {
+  const { context, page } = await open(fx.direct + '/plugin_logs');
+  await choose(page, APP);
+  assert.equal(await page.getByLabel('Log source', { exact: true }).evaluate((e) => e.id), 'srcSel');
+  const log = page.getByRole('region', { name: 'Log entries' });
+  assert.equal(await log.evaluate((e) => e.id), 'log');
+  assert.equal(await page.getByRole('group', { name: 'Entries to show' }).evaluate((e) => e.id), 'segLines');
+  assert.equal(await page.getByRole('group', { name: 'Levels to show' }).evaluate((e) => e.id), 'segLevel');
+  assert.equal(await page.getByRole('button', { name: 'Warn+', pressed: false }).count(), 1);
+  // Tab reaches the log area after the toolbar, and the arrow keys scroll it.
+  await page.focus('#btnReload');
+  await page.keyboard.press('Tab');
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'log');
+  await page.$eval('#log', (l) => { l.scrollTop = 0; });
+  await page.keyboard.press('PageDown');
+  await page.waitForFunction(() => document.getElementById('log').scrollTop > 0);
+  await context.close();
+});
