@@ -140,6 +140,9 @@ void scan_root_until(SourceCatalogue *cat, const char *dir, int32_t depth, int32
 /* readers/text.cpp */
 /* 1 when needle occurs in hay under ASCII case folding, or when either is absent/empty needle. */
 int ci_contains(const char *hay, const char *needle);
+/* 1 when needle[0..needle_len) occurs in hay[0..hay_len) under ASCII case folding, or when the
+ * needle is empty; NUL is a byte like any other. */
+int ci_contains_bytes(const char *hay, size_t hay_len, const char *needle, size_t needle_len);
 /* Copies src[0..src_len) without leading/trailing tab, LF, CR, space into dst, cut as
  * copy_text_cut cuts; overlap-safe. */
 void trim_into(char *dst, size_t dst_size, const char *src, size_t src_len);
