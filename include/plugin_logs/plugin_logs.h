@@ -47,7 +47,7 @@ struct LogSource {
 	int32_t mtime;
 };
 
-/* The read allowlist of one request; rows 0 .. count-1 are valid, the rest zero. */
+/* The read allowlist of one request; rows 0 .. count-1 are valid, the rest unused. */
 struct SourceCatalogue {
 	int32_t journal_available;
 	LogSource sources[CATALOGUE_ROWS];
@@ -122,7 +122,7 @@ void respond_search(const LogSource *row, const char *q, const char *utc);
 /* catalogue/catalogue.cpp */
 /* Appends one row unless the table is full (sets truncated) or the id is present. */
 void add_src(SourceCatalogue *cat, const char *id, const char *label, const char *kind, int64_t size);
-/* Clears cat and fills it: the two event logs, then the .log files under both roots (the
+/* Empties cat and fills it: the two event logs, then the .log files under both roots (the
  * second is skipped when its text is byte-identical to the first). With want non-null the
  * build stops once the row whose id is want has been added (a tail or search needs only
  * that row); null builds the whole table. */
@@ -183,12 +183,20 @@ enum { SEV_UNCLASSIFIED = -1 };
 void ring_push(EntryCollector *ring, const LogEntry *entry);
 /* Hit-list discipline: appends while count < bound, drops afterwards. */
 void hits_push(EntryCollector *hits, const LogEntry *entry, int32_t bound);
+/* The slot the next push fills (null for a hit list that would drop the entry), so an entry
+ * can be built in place; the keep functions then push it without a copy. */
+LogEntry *ring_next_slot(EntryCollector *ring);
+void ring_keep_next(EntryCollector *ring);
+LogEntry *hits_next_slot(EntryCollector *hits, int32_t bound);
+void hits_keep_next(EntryCollector *hits);
 /* EntrySink wrappers over ring_push and hits_push; ctx is a SinkContext. */
 void shell_sink(void *ctx, const LogEntry *entry);
 void hits_sink(void *ctx, const LogEntry *entry);
 
 /* readers/line_shape.cpp */
-/* Clears e and fills it from one line (trailing CR and LF ignored); sev is left 0. */
+/* Fills ts, unit and text of e from one line without NUL bytes (trailing CR and LF ignored),
+ * each terminated and empty when the shape has none; sev becomes 0. Nothing else of e is
+ * written. */
 void parse_log_line(LogEntry *e, const char *line, size_t len);
 
 /* readers/log_file.cpp */

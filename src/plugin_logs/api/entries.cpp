@@ -2,7 +2,6 @@
 #include "plugin_logs/plugin_logs.h"
 #include "platform.h"
 
-#include <stdlib.h>
 #include <string.h>
 
 static const char *sev_name(int32_t sev)
@@ -62,7 +61,7 @@ void respond_tail(const LogSource *row, int32_t lines, const char *utc)
 			   "read on this node\",\"src\":");
 		json_str(row->id);
 		out_printf("}\n");
-		free(ring.items);
+		plat_free_zeroed(ring.items, (size_t)lines, sizeof(LogEntry));
 		return;
 	}
 	out_printf("{\"ok\":true,\"action\":\"tail\",\"plugin\":\"%s\",\"utc\":", PL_IDENT);
@@ -80,7 +79,7 @@ void respond_tail(const LogSource *row, int32_t lines, const char *utc)
 		write_entry(&ring.items[(ring.start + i) % ring.capacity]);
 	}
 	out_printf("]}\n");
-	free(ring.items);
+	plat_free_zeroed(ring.items, (size_t)lines, sizeof(LogEntry));
 }
 
 void respond_search(const LogSource *row, const char *q, const char *utc)
@@ -102,7 +101,7 @@ void respond_search(const LogSource *row, const char *q, const char *utc)
 		out_printf("{\"ok\":false,\"error\":\"unreadable_source\",\"src\":");
 		json_str(row->id);
 		out_printf("}\n");
-		free(hits.items);
+		plat_free_zeroed(hits.items, SEARCH_HITS_MAX, sizeof(LogEntry));
 		return;
 	}
 	out_printf("{\"ok\":true,\"action\":\"search\",\"plugin\":\"%s\",\"utc\":", PL_IDENT);
@@ -121,5 +120,5 @@ void respond_search(const LogSource *row, const char *q, const char *utc)
 		write_entry(&hits.items[i]);
 	}
 	out_printf("]}\n");
-	free(hits.items);
+	plat_free_zeroed(hits.items, SEARCH_HITS_MAX, sizeof(LogEntry));
 }
