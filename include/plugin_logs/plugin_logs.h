@@ -193,6 +193,27 @@ void hits_keep_next(EntryCollector *hits);
 void shell_sink(void *ctx, const LogEntry *entry);
 void hits_sink(void *ctx, const LogEntry *entry);
 
+/* readers/line_reader.cpp */
+/* A log read in blocks and handed out in pieces; the fields are the reader's own. */
+enum { LINE_BLOCK_SIZE = 16384 };
+struct LineReader {
+	FILE *f;
+	size_t pos, end; /* block[pos .. end) is read and not yet handed out */
+	size_t nul;      /* the first NUL in it, or end */
+	int at_end;      /* the file ended or failed: nothing more is read */
+	int failed;      /* it failed: what is left without a line feed is dropped */
+	char block[LINE_BLOCK_SIZE];
+};
+void line_reader_init(LineReader *r, FILE *f);
+/* The next piece, from where the last one ended: the bytes up to and including the next line
+ * feed, or max bytes (max < LINE_BLOCK_SIZE) when none comes sooner, or the last bytes of the
+ * file. *piece points into r until the next call; *text_len gets the length of the piece
+ * before its first NUL. Returns the whole length; 0 at the end, or after a read error, which
+ * drops a piece it cut short. */
+size_t line_reader_next(LineReader *r, const char **piece, size_t *text_len, size_t max);
+/* Gives back the last n bytes of the piece just handed out: the next piece begins with them. */
+void line_reader_unread(LineReader *r, size_t n);
+
 /* readers/line_shape.cpp */
 /* Fills ts, unit and text of e from one line without NUL bytes (trailing CR and LF ignored),
  * each terminated and empty when the shape has none; sev becomes 0. Nothing else of e is

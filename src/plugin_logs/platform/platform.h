@@ -65,15 +65,8 @@ struct PlatFileInfo {
 int plat_file_info(const char *path, PlatFileInfo *out);
 
 /* Opens a log for binary reading without stopping its writer from appending, renaming or
- * deleting it. Returns null on failure. */
+ * deleting it, as an unbuffered stream: it is read in large blocks. Returns null on failure. */
 FILE *plat_log_open(const char *path);
-
-/* Reads one line into dst: the bytes up to and including the first line feed, at most
- * dst_size-1 of them (the rest of a longer line stays for the next call), then a NUL.
- * Returns the bytes taken, NUL bytes of the input included; 0 at the end or on a read error,
- * which drops a piece it cut short. Bytes are taken without the stream lock: the process has
- * one thread, and a locked call per byte dominated the cost of reading lines. */
-size_t plat_read_line(FILE *f, char *dst, size_t dst_size);
 
 /* A zero-filled array of count records of size bytes, released with plat_free_zeroed and the
  * same count and size; null when it cannot be had. Large arrays are asked for in huge pages

@@ -126,22 +126,11 @@ FILE *plat_log_open(const char *path)
 	FILE *f = fdopen(fd, "rb");
 	if (f == NULL)
 		close(fd);
+	/* The readers read blocks of their own: a stream buffer would only copy them once more
+	 * and split each read in three. */
+	if (f != NULL)
+		setvbuf(f, NULL, _IONBF, 0);
 	return f;
-}
-
-size_t plat_read_line(FILE *f, char *dst, size_t dst_size)
-{
-	size_t n = 0;
-	int c;
-	while (n < dst_size - 1 && (c = getc_unlocked(f)) != EOF) {
-		dst[n++] = (char)c;
-		if (c == '\n')
-			break;
-	}
-	if (ferror(f))
-		n = 0;
-	dst[n] = '\0';
-	return n;
 }
 
 /* Arrays from this size on are mapped whole, in aligned huge pages. */
