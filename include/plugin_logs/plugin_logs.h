@@ -83,6 +83,13 @@ void json_header(void);
 /* Writes s as one JSON string literal; null or empty gives "". Each sequence that is not
  * UTF-8 is written as U+FFFD, so the literal is always valid UTF-8. */
 void json_str(const char *s);
+/* The room json_str_into needs for a text of size bytes: a byte gives at most a six-byte
+ * escape, then the quotes, and 8 bytes that a copy of a whole word may write past its end. */
+#define JSON_STR_ROOM(size) (6 * (size_t)(size) + 2 + 8)
+/* Writes the text s, which ends at its first NUL or after size bytes, into dst, which holds
+ * JSON_STR_ROOM(size) bytes, as the literal json_str writes for it. All size bytes may be read:
+ * a field is passed with the size of its array, which saves measuring it. Returns the length. */
+size_t json_str_into(char *dst, const char *s, size_t size);
 /* printf to standard output; write errors are ignored. */
 void out_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 /* Writes text unchanged, without the cost of a format. */
