@@ -45,9 +45,19 @@ static size_t entry_json(char *dst, const LogEntry *e, int first)
 /* Writes the collector's entries, slot (start + i) mod capacity for the i-th, comma-separated. */
 static void write_entries(const EntryCollector *c)
 {
+	enum { PREFETCH_AHEAD = 6 };
 	char batch[ENTRY_BATCH_SIZE];
 	size_t n = 0;
 	for (int32_t i = 0; i < c->count; i++) {
+		/* The entries were written well before, and 2000 of them reach beyond the second-level
+		 * cache: ask for the lines of the fields a few entries ahead. */
+		if (i + PREFETCH_AHEAD < c->count) {
+			const LogEntry *ahead = &c->items[(c->start + i + PREFETCH_AHEAD) % c->capacity];
+			__builtin_prefetch(ahead->ts);
+			__builtin_prefetch(ahead->unit + sizeof(ahead->unit) / 2);
+			__builtin_prefetch(ahead->text);
+			__builtin_prefetch(ahead->text + 64);
+		}
 		if (sizeof(batch) - n < ENTRY_JSON_SIZE) {
 			out_write(batch, n);
 			n = 0;
