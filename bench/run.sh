@@ -41,7 +41,8 @@ set_ours() {
   ours+=("QUERY_STRING=$1" "$bin")
 }
 
-# instructions COMMAND [--then COMMAND]...: callgrind's count, summed over the commands.
+# instructions COMMAND [--then COMMAND]...: callgrind's count in millions, summed over the
+# commands ("-" without valgrind).
 instructions() {
   [ -n "$valgrind" ] || { echo "-"; return; }
   local total=0 words=() w n
@@ -53,7 +54,7 @@ instructions() {
       "${words[@]:i}" 2>&1 >/dev/null | sed -n 's/.*Collected : \([0-9]*\).*/\1/p')
     total=$((total + ${n:-0})); words=()
   done
-  echo "$total"
+  printf '%.2fM' "$(echo "$total/1000000" | bc -l)"
 }
 
 printf '%-27s %9s %9s %6s %9s %9s %9s\n' request "ours ms" "peer ms" ratio "peak KiB" "ours Ir" "peer Ir"
@@ -63,9 +64,9 @@ pair() {
   set_ours "$query"
   read -r a b pa pb < <("$harness" "$runs" "${ours[@]}" --vs "$@") || return
   [ -n "${a:-}" ] || { echo "$name: harness failed"; return; }
-  printf '%-27s %9.2f %9.2f %6.2f %9s %8.2fM %8.2fM\n' "$name" "$(echo "$a/1000000" | bc -l)" \
+  printf '%-27s %9.2f %9.2f %6.2f %9s %9s %9s\n' "$name" "$(echo "$a/1000000" | bc -l)" \
     "$(echo "$b/1000000" | bc -l)" "$(echo "$a/$b" | bc -l)" "$pa" \
-    "$(echo "$(instructions "${ours[@]}")/1000000" | bc -l)" "$(echo "$(instructions "$@")/1000000" | bc -l)"
+    "$(instructions "${ours[@]}")" "$(instructions "$@")"
 }
 urlenc() { python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' "$1"; }
 id="file:$root/big.log"
