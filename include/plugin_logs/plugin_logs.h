@@ -47,7 +47,7 @@ struct LogSource {
 	int32_t mtime;
 };
 
-/* The read allowlist of one request; rows 0 .. count-1 are valid, the rest zero. */
+/* The read allowlist of one request; rows 0 .. count-1 are valid, the rest unused. */
 struct SourceCatalogue {
 	int32_t journal_available;
 	LogSource sources[CATALOGUE_ROWS];
@@ -83,6 +83,13 @@ void json_header(void);
 /* Writes s as one JSON string literal; null or empty gives "". Each sequence that is not
  * UTF-8 is written as U+FFFD, so the literal is always valid UTF-8. */
 void json_str(const char *s);
+/* The room json_str_into needs for a text of size bytes: a byte gives at most a six-byte
+ * escape, then the quotes, and 8 bytes that a copy of a whole word may write past its end. */
+#define JSON_STR_ROOM(size) (6 * (size_t)(size) + 2 + 8)
+/* Writes the text s, which ends at its first NUL or after size bytes, into dst, which holds
+ * JSON_STR_ROOM(size) bytes, as the literal json_str writes for it. All size bytes may be read:
+ * a field is passed with the size of its array, which saves measuring it. Returns the length. */
+size_t json_str_into(char *dst, const char *s, size_t size);
 /* printf to standard output; write errors are ignored. */
 void out_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 /* Writes text unchanged, without the cost of a format. */
@@ -122,7 +129,7 @@ void respond_search(const LogSource *row, const char *q, const char *utc);
 /* catalogue/catalogue.cpp */
 /* Appends one row unless the table is full (sets truncated) or the id is present. */
 void add_src(SourceCatalogue *cat, const char *id, const char *label, const char *kind, int64_t size);
-/* Clears cat and fills it: the two event logs, then the .log files under both roots (the
+/* Empties cat and fills it: the two event logs, then the .log files under both roots (the
  * second is skipped when its text is byte-identical to the first). With want non-null the
  * build stops once the row whose id is want has been added (a tail or search needs only
  * that row); null builds the whole table. */
@@ -140,6 +147,9 @@ void scan_root_until(SourceCatalogue *cat, const char *dir, int32_t depth, int32
 /* readers/text.cpp */
 /* 1 when needle occurs in hay under ASCII case folding, or when either is absent/empty needle. */
 int ci_contains(const char *hay, const char *needle);
+/* 1 when needle[0..needle_len) occurs in hay[0..hay_len) under ASCII case folding, or when the
+ * needle is empty; NUL is a byte like any other. */
+int ci_contains_bytes(const char *hay, size_t hay_len, const char *needle, size_t needle_len);
 /* Copies src[0..src_len) without leading/trailing tab, LF, CR, space into dst, cut as
  * copy_text_cut cuts; overlap-safe. */
 void trim_into(char *dst, size_t dst_size, const char *src, size_t src_len);
@@ -180,12 +190,41 @@ enum { SEV_UNCLASSIFIED = -1 };
 void ring_push(EntryCollector *ring, const LogEntry *entry);
 /* Hit-list discipline: appends while count < bound, drops afterwards. */
 void hits_push(EntryCollector *hits, const LogEntry *entry, int32_t bound);
+/* The slot the next push fills (null for a hit list that would drop the entry), so an entry
+ * can be built in place; the keep functions then push it without a copy. */
+LogEntry *ring_next_slot(EntryCollector *ring);
+void ring_keep_next(EntryCollector *ring);
+LogEntry *hits_next_slot(EntryCollector *hits, int32_t bound);
+void hits_keep_next(EntryCollector *hits);
 /* EntrySink wrappers over ring_push and hits_push; ctx is a SinkContext. */
 void shell_sink(void *ctx, const LogEntry *entry);
 void hits_sink(void *ctx, const LogEntry *entry);
 
+/* readers/line_reader.cpp */
+/* A log read in blocks and handed out in pieces; the fields are the reader's own. */
+enum { LINE_BLOCK_SIZE = 16384 };
+struct LineReader {
+	FILE *f;
+	size_t pos, end; /* block[pos .. end) is read and not yet handed out */
+	size_t nul;      /* the first NUL in it, or end */
+	int at_end;      /* the file ended or failed: nothing more is read */
+	int failed;      /* it failed: what is left without a line feed is dropped */
+	char block[LINE_BLOCK_SIZE];
+};
+void line_reader_init(LineReader *r, FILE *f);
+/* The next piece, from where the last one ended: the bytes up to and including the next line
+ * feed, or max bytes (max < LINE_BLOCK_SIZE) when none comes sooner, or the last bytes of the
+ * file. *piece points into r until the next call; *text_len gets the length of the piece
+ * before its first NUL. Returns the whole length; 0 at the end, or after a read error, which
+ * drops a piece it cut short. */
+size_t line_reader_next(LineReader *r, const char **piece, size_t *text_len, size_t max);
+/* Gives back the last n bytes of the piece just handed out: the next piece begins with them. */
+void line_reader_unread(LineReader *r, size_t n);
+
 /* readers/line_shape.cpp */
-/* Clears e and fills it from one line (trailing CR and LF ignored); sev is left 0. */
+/* Fills ts, unit and text of e from one line without NUL bytes (trailing CR and LF ignored),
+ * each terminated and empty when the shape has none; sev becomes 0. Nothing else of e is
+ * written. */
 void parse_log_line(LogEntry *e, const char *line, size_t len);
 
 /* readers/log_file.cpp */

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <random>
 #include <thread>
 
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "plugin_logs/plugin_logs.h"
+#include "platform.h"
 
 namespace {
 
@@ -311,6 +313,67 @@ TEST_F(LogFile, FilterLooksAtTextUnitAndTsButNotTheHost)
 	EXPECT_EQ(search("jan 05", &n), (std::vector<std::string>{"login ok"}));
 	EXPECT_TRUE(search("myhost", &n).empty());
 	EXPECT_EQ(search("words", &n), (std::vector<std::string>{"plain words"}));
+}
+
+// A search by the definition: every line converted and parsed as the reader does, then its
+// text, unit and ts tested. The reader parses only lines that hold the query; it must find the
+// same hits. Lines stay below a chunk, so each is one.
+TEST_F(LogFile, SearchFindsWhatParsingEveryLineFinds)
+{
+	const char *const heads[] = {"Jan 05 10:00:00 myhost sshd[12]: ", "2024-01-15T10:30:00.123Z ", "",
+				     "Mar 17 08:15:02 h :", "2024-01-15 10:30:00,123\t"};
+	/* Words in either case, UTF-8, Windows-1252 bytes (U+FFFD once converted), a NUL. */
+	const std::string words[] = {"Timeout", "ERROR", "disk ", "D\xc3\xa9j\xc3\xa0 ", "Gr\xfc\xdf", "\xff",
+				     "x", " ", "\t", "myhost", "sshd", ":", "err", std::string("a\0b", 3)};
+	std::mt19937 rng(8080);
+	for (int file = 0; file < 40; file++) {
+		std::vector<std::string> lines((size_t)(1 + rng() % 300));
+		std::string content;
+		for (std::string &line : lines) {
+			line = heads[rng() % (sizeof(heads) / sizeof(heads[0]))];
+			for (int w = (int)(rng() % 12); w > 0; w--)
+				line += words[rng() % (sizeof(words) / sizeof(words[0]))];
+			content += line + (rng() % 5 == 0 ? "\r\n" : "\n");
+		}
+		write(content);
+		/* The reference: each line's text before its NUL, as UTF-8, parsed. */
+		std::vector<LogEntry> parsed(lines.size());
+		for (size_t i = 0; i < lines.size(); i++) {
+			std::string raw = lines[i].substr(0, lines[i].find('\0'));
+			std::vector<char> utf8(3 * raw.size() + 1);
+			size_t len = raw.size();
+			const char *text = plat_text_to_utf8(raw.data(), &len, utf8.data(), utf8.size());
+			parse_log_line(&parsed[i], text, len);
+		}
+		for (int round = 0; round < 12; round++) {
+			/* A piece of a field with its case changed, a piece of a raw line, or U+FFFD. */
+			const LogEntry &e = parsed[rng() % parsed.size()];
+			const char *fields[] = {e.text, e.unit, e.ts};
+			std::string from = round % 4 == 3 ? lines[rng() % lines.size()] : fields[rng() % 3];
+			from = from.substr(0, from.find('\0'));
+			std::string q = round % 6 == 5 ? "\xef\xbf\xbd" : from.substr(from.empty() ? 0 : rng() % from.size(), 1 + rng() % 6);
+			for (char &c : q)
+				c = rng() % 2 && c >= 'a' && c <= 'z' ? (char)(c - 32) : c;
+			if (q.empty())
+				continue;
+			std::vector<const LogEntry *> want;
+			for (const LogEntry &p : parsed) {
+				if (want.size() < SEARCH_HITS_MAX &&
+				    (ci_contains(p.text, q.c_str()) || ci_contains(p.unit, q.c_str()) || ci_contains(p.ts, q.c_str())))
+					want.push_back(&p);
+			}
+			std::vector<LogEntry> slots(SEARCH_HITS_MAX);
+			EntryCollector hits = {slots.data(), SEARCH_HITS_MAX, 0, 0};
+			std::string what = "file " + std::to_string(file) + " q " + testing::PrintToString(q);
+			ASSERT_EQ(read_log_file(path_.c_str(), q.c_str(), nullptr, &hits, SEARCH_HITS_MAX), (int32_t)lines.size()) << what;
+			ASSERT_EQ(hits.count, (int32_t)want.size()) << what;
+			for (size_t k = 0; k < want.size(); k++) {
+				ASSERT_STREQ(slots[k].text, want[k]->text) << what;
+				ASSERT_STREQ(slots[k].unit, want[k]->unit) << what;
+				ASSERT_STREQ(slots[k].ts, want[k]->ts) << what;
+			}
+		}
+	}
 }
 
 TEST_F(LogFile, BothCollectorsReceiveEachPassingEntry)

@@ -66,7 +66,7 @@ TEST(PlatAllocZeroed, ArraysAreZeroAndWritableToTheLastByte)
 			nonzero += bytes[i] != 0;
 		EXPECT_EQ(nonzero, 0u);
 		items[count - 1].text[sizeof(items[0].text) - 1] = 'x';
-		free(items);
+		plat_free_zeroed(items, count, sizeof(LogEntry));
 	}
 }
 

@@ -1,6 +1,7 @@
 // ci_contains, trim_into, the UTF-8 routines and severity_of, one row per edge case.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <string.h>
 #include <vector>
@@ -37,6 +38,50 @@ TEST(CiContains, Table)
 	for (const ContainsRow &r : kContainsRows)
 		EXPECT_EQ(ci_contains(r.hay, r.needle), r.want)
 			<< (r.hay ? r.hay : "(null)") << " / " << (r.needle ? r.needle : "(null)");
+}
+
+/* The definition, one start position after the other. */
+int ci_contains_by_definition(const std::string &hay, const std::string &needle)
+{
+	auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+	for (size_t p = 0; p + needle.size() <= hay.size(); p++) {
+		size_t i = 0;
+		while (i < needle.size() && fold((unsigned char)hay[p + i]) == fold((unsigned char)needle[i]))
+			i++;
+		if (i == needle.size())
+			return 1;
+	}
+	return 0;
+}
+
+TEST(CiContainsBytes, AgreesWithTheDefinitionOnRandomTexts)
+{
+	/* Letters in both cases, the bytes that OR 0x20 joins with them, NUL and bytes beyond
+	 * ASCII; haystacks around the eight-byte steps, needles cut out of them (then with cases
+	 * changed) or made up. */
+	const char alphabet[] = "aAbBzZ@`[{:\x1a \x00\x80\xc3\xe9";
+	std::mt19937 rng(2024);
+	for (int round = 0; round < 100000; round++) {
+		std::string hay(rng() % 41, ' ');
+		for (char &c : hay)
+			c = alphabet[rng() % (sizeof(alphabet) - 1)];
+		std::string needle;
+		if (!hay.empty() && rng() % 2 == 0) {
+			size_t at = rng() % hay.size();
+			needle = hay.substr(at, 1 + rng() % 9);
+			for (char &c : needle)
+				c = rng() % 2 && c >= 'a' && c <= 'z' ? (char)(c - 32) : c;
+		} else {
+			needle.resize(rng() % 5);
+			for (char &c : needle)
+				c = alphabet[rng() % (sizeof(alphabet) - 1)];
+		}
+		ASSERT_EQ(ci_contains_bytes(hay.data(), hay.size(), needle.data(), needle.size()),
+			  ci_contains_by_definition(hay, needle))
+			<< testing::PrintToString(hay) << " / " << testing::PrintToString(needle);
+		if (hay.find('\0') == std::string::npos && needle.find('\0') == std::string::npos && !needle.empty())
+			ASSERT_EQ(ci_contains(hay.c_str(), needle.c_str()), ci_contains_by_definition(hay, needle));
+	}
 }
 
 struct SeverityRow {
@@ -98,7 +143,9 @@ TEST(SeverityOf, AgreesWithTheKeywordListOnRandomTexts)
 	const char *const pieces[] = {"pan", "ic", "PANIC", "Fatal", "crit", "ical", "SegFault", "trace",
 				      "back", "ERROR", "err", ":", "ErR:", "fail", "ed", "ure", "denied",
 				      "warn", "WaRn", "deprecat", "DEPRECATED", "time", "out", "Retry",
-				      "re", "try", " ", "x", "\xc3\xa9", "e", "r"};
+				      "re", "try", " ", "x", "\xc3\xa9", "e", "r",
+				      // bytes that OR 0x20 joins with the letters and ':' of a keyword
+				      "\x1a", "ERR\x1a", "@", "`", "\x14IME"};
 	uint32_t seed = 12345;
 	for (int round = 0; round < 20000; round++) {
 		std::string text;
@@ -312,6 +359,52 @@ TEST(Utf8ValidLen, FindsABadByteAtEveryOffset)
 		s[at] = '\xd0';
 		s.insert(at + 1, "\xb6");
 		EXPECT_EQ(utf8_valid_len(s.data(), s.size()), s.size()) << at;
+	}
+}
+
+/* The length of the valid prefix by the definition: each character decoded to its code point,
+ * which must need exactly the bytes used, be no surrogate and not pass U+10FFFF. */
+size_t valid_prefix_by_definition(const std::string &s)
+{
+	size_t i = 0;
+	while (i < s.size()) {
+		unsigned char b = (unsigned char)s[i];
+		size_t n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+		if (n == 0 || i + n > s.size())
+			return i;
+		uint32_t cp = n == 1 ? b : n == 2 ? b & 0x1F : n == 3 ? b & 0x0F : b & 0x07;
+		for (size_t k = 1; k < n; k++) {
+			unsigned char c = (unsigned char)s[i + k];
+			if ((c & 0xC0) != 0x80)
+				return i;
+			cp = cp << 6 | (c & 0x3F);
+		}
+		const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+		if (cp < least[n] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+			return i;
+		i += n;
+	}
+	return i;
+}
+
+TEST(Utf8ValidLen, AgreesWithAReferenceDecoderOnRandomBytes)
+{
+	/* Runs of ASCII around the sixteen- and eight-byte steps, whole characters of every
+	 * length and edge, and single bytes from anywhere. */
+	const char *const pieces[] = {"a", "0123456789abcdef", "xyz", "\xc3\xa9", "\xd0\xb6", "\xe2\x82\xac",
+				      "\xe0\xa0\x80", "\xed\x9f\xbf", "\xef\xbf\xbd", "\xf0\x9f\x98\x80",
+				      "\xf4\x8f\xbf\xbf", "\xc2\x80"};
+	std::mt19937 rng(99);
+	for (int round = 0; round < 100000; round++) {
+		std::string s;
+		int n = (int)(rng() % 12);
+		for (int i = 0; i < n; i++) {
+			if (rng() % 4 == 0)
+				s += (char)(rng() % 256);
+			else
+				s += pieces[rng() % (sizeof(pieces) / sizeof(pieces[0]))];
+		}
+		ASSERT_EQ(utf8_valid_len(s.data(), s.size()), valid_prefix_by_definition(s)) << testing::PrintToString(s);
 	}
 }
 

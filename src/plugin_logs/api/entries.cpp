@@ -2,26 +2,69 @@
 #include "plugin_logs/plugin_logs.h"
 #include "platform.h"
 
-#include <stdlib.h>
 #include <string.h>
 
-static const char *sev_name(int32_t sev)
+/* An entry object whose every text byte takes the longest escape, and its keys and comma. */
+enum {
+	ENTRY_JSON_SIZE = JSON_STR_ROOM(sizeof(((LogEntry *)0)->ts)) + JSON_STR_ROOM(sizeof(((LogEntry *)0)->unit)) +
+			  JSON_STR_ROOM(sizeof(((LogEntry *)0)->text)) + 64,
+	/* Entries leave in batches of this size: each write through the stream costs more than
+	 * the bytes of a typical entry. */
+	ENTRY_BATCH_SIZE = 2 * ENTRY_JSON_SIZE
+};
+
+static size_t put(char *dst, const char *text, size_t len)
 {
-	return sev == SEV_ERR ? "err" : sev == SEV_WARN ? "warn" : "info";
+	memcpy(dst, text, len);
+	return len;
 }
 
-static void write_entry(const LogEntry *e)
+#define PUT(dst, literal) put(dst, literal, sizeof(literal) - 1)
+
+/* Writes one entry object into dst, which holds ENTRY_JSON_SIZE bytes, after a comma unless it
+ * is the first. Returns its length. */
+static size_t entry_json(char *dst, const LogEntry *e, int first)
 {
-	out_text("{\"ts\":");
-	json_str(e->ts);
-	out_text(",\"unit\":");
-	json_str(e->unit);
 	int32_t sev = e->sev == SEV_UNCLASSIFIED ? severity_of(e->text) : e->sev;
-	out_text(",\"sev\":");
-	json_str(sev_name(sev));
-	out_text(",\"text\":");
-	json_str(e->text);
-	out_text("}");
+	size_t n = first ? PUT(dst, "{\"ts\":") : PUT(dst, ",{\"ts\":");
+	n += json_str_into(dst + n, e->ts, sizeof(e->ts));
+	n += PUT(dst + n, ",\"unit\":");
+	n += json_str_into(dst + n, e->unit, sizeof(e->unit));
+	/* The names need no escape: they go between the quotes as they are. */
+	if (sev == SEV_ERR)
+		n += PUT(dst + n, ",\"sev\":\"err\",\"text\":");
+	else if (sev == SEV_WARN)
+		n += PUT(dst + n, ",\"sev\":\"warn\",\"text\":");
+	else
+		n += PUT(dst + n, ",\"sev\":\"info\",\"text\":");
+	n += json_str_into(dst + n, e->text, sizeof(e->text));
+	dst[n++] = '}';
+	return n;
+}
+
+/* Writes the collector's entries, slot (start + i) mod capacity for the i-th, comma-separated. */
+static void write_entries(const EntryCollector *c)
+{
+	enum { PREFETCH_AHEAD = 6 };
+	char batch[ENTRY_BATCH_SIZE];
+	size_t n = 0;
+	for (int32_t i = 0; i < c->count; i++) {
+		/* The entries were written well before, and 2000 of them reach beyond the second-level
+		 * cache: ask for the lines of the fields a few entries ahead. */
+		if (i + PREFETCH_AHEAD < c->count) {
+			const LogEntry *ahead = &c->items[(c->start + i + PREFETCH_AHEAD) % c->capacity];
+			__builtin_prefetch(ahead->ts);
+			__builtin_prefetch(ahead->unit + sizeof(ahead->unit) / 2);
+			__builtin_prefetch(ahead->text);
+			__builtin_prefetch(ahead->text + 64);
+		}
+		if (sizeof(batch) - n < ENTRY_JSON_SIZE) {
+			out_write(batch, n);
+			n = 0;
+		}
+		n += entry_json(batch + n, &c->items[(c->start + i) % c->capacity], i == 0);
+	}
+	out_write(batch, n);
 }
 
 static void write_out_of_memory(void)
@@ -62,7 +105,7 @@ void respond_tail(const LogSource *row, int32_t lines, const char *utc)
 			   "read on this node\",\"src\":");
 		json_str(row->id);
 		out_printf("}\n");
-		free(ring.items);
+		plat_free_zeroed(ring.items, (size_t)lines, sizeof(LogEntry));
 		return;
 	}
 	out_printf("{\"ok\":true,\"action\":\"tail\",\"plugin\":\"%s\",\"utc\":", PL_IDENT);
@@ -74,13 +117,9 @@ void respond_tail(const LogSource *row, int32_t lines, const char *utc)
 	out_printf(",\"kind\":");
 	json_str(row->kind);
 	out_printf(",\"requested\":%d,\"count\":%d,\"entries\":[", lines, ring.count);
-	for (int32_t i = 0; i < ring.count; i++) {
-		if (i > 0)
-			out_text(",");
-		write_entry(&ring.items[(ring.start + i) % ring.capacity]);
-	}
+	write_entries(&ring);
 	out_printf("]}\n");
-	free(ring.items);
+	plat_free_zeroed(ring.items, (size_t)lines, sizeof(LogEntry));
 }
 
 void respond_search(const LogSource *row, const char *q, const char *utc)
@@ -102,7 +141,7 @@ void respond_search(const LogSource *row, const char *q, const char *utc)
 		out_printf("{\"ok\":false,\"error\":\"unreadable_source\",\"src\":");
 		json_str(row->id);
 		out_printf("}\n");
-		free(hits.items);
+		plat_free_zeroed(hits.items, SEARCH_HITS_MAX, sizeof(LogEntry));
 		return;
 	}
 	out_printf("{\"ok\":true,\"action\":\"search\",\"plugin\":\"%s\",\"utc\":", PL_IDENT);
@@ -115,11 +154,8 @@ void respond_search(const LogSource *row, const char *q, const char *utc)
 	json_str(q);
 	out_printf(",\"scanned\":%d,\"count\":%d,\"max\":%d,\"truncated\":%s,\"hits\":[", scanned, hits.count,
 		   SEARCH_HITS_MAX, hits.count >= SEARCH_HITS_MAX ? "true" : "false");
-	for (int32_t i = 0; i < hits.count; i++) {
-		if (i > 0)
-			out_text(",");
-		write_entry(&hits.items[i]);
-	}
+	/* A hit list starts at slot 0. */
+	write_entries(&hits);
 	out_printf("]}\n");
-	free(hits.items);
+	plat_free_zeroed(hits.items, SEARCH_HITS_MAX, sizeof(LogEntry));
 }

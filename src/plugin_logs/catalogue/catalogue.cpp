@@ -39,7 +39,11 @@ void build_catalogue(SourceCatalogue *cat, const char *want)
 	char sep = plat_sep();
 	int32_t budget = WALK_BUDGET;
 
-	memset(cat, 0, sizeof(*cat));
+	/* Only the rows below count are ever read, and add_src writes each row whole: clearing the
+	 * 180 KiB of rows would cost more than the rest of a tail. */
+	cat->journal_available = 0;
+	cat->count = 0;
+	cat->truncated = 0;
 	add_src(cat, "event:System", "Windows System log", "event", 0);
 	add_src(cat, "event:Application", "Windows Application log", "event", 0);
 	if (want != NULL && (strcmp(want, "event:System") == 0 || strcmp(want, "event:Application") == 0))

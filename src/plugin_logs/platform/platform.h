@@ -65,21 +65,15 @@ struct PlatFileInfo {
 int plat_file_info(const char *path, PlatFileInfo *out);
 
 /* Opens a log for binary reading without stopping its writer from appending, renaming or
- * deleting it. Returns null on failure. */
+ * deleting it, as an unbuffered stream: it is read in large blocks. Returns null on failure. */
 FILE *plat_log_open(const char *path);
 
-/* Reads one line into dst: the bytes up to and including the first line feed, at most
- * dst_size-1 of them (the rest of a longer line stays for the next call), then a NUL.
- * Returns the bytes taken, NUL bytes of the input included; 0 at the end or on a read error,
- * which drops a piece it cut short. Bytes are taken without the stream lock: the process has
- * one thread, and a locked call per byte dominated the cost of reading lines. */
-size_t plat_read_line(FILE *f, char *dst, size_t dst_size);
-
-/* A zero-filled array of count records of size bytes, released with free(); null when it
- * cannot be had. Large arrays are asked for in huge pages where the system offers them: a
- * tail ring of 2000 entries spans 570 ordinary pages, and faulting each one in cost more
- * than everything else the request did. */
+/* A zero-filled array of count records of size bytes, released with plat_free_zeroed and the
+ * same count and size; null when it cannot be had. Large arrays are asked for in huge pages
+ * where the system offers them: a tail ring of 2000 entries spans 570 ordinary pages, and
+ * faulting each one in cost more than everything else the request did. */
 void *plat_alloc_zeroed(size_t count, size_t size);
+void plat_free_zeroed(void *p, size_t count, size_t size);
 
 /* The text of a log line as valid UTF-8: src itself when src[0..*len) already is, otherwise
  * dst holding it converted and *len its new length. Windows decodes such a line from the ANSI

@@ -126,40 +126,54 @@ FILE *plat_log_open(const char *path)
 	FILE *f = fdopen(fd, "rb");
 	if (f == NULL)
 		close(fd);
+	/* The readers read blocks of their own: a stream buffer would only copy them once more
+	 * and split each read in three. */
+	if (f != NULL)
+		setvbuf(f, NULL, _IONBF, 0);
 	return f;
 }
 
-size_t plat_read_line(FILE *f, char *dst, size_t dst_size)
+/* Arrays from this size on are mapped whole, in aligned huge pages. */
+static const size_t HUGE_PAGE = (size_t)2 << 20;
+
+static size_t huge_span(size_t n)
 {
-	size_t n = 0;
-	int c;
-	while (n < dst_size - 1 && (c = getc_unlocked(f)) != EOF) {
-		dst[n++] = (char)c;
-		if (c == '\n')
-			break;
-	}
-	if (ferror(f))
-		n = 0;
-	dst[n] = '\0';
-	return n;
+	return (n + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
 }
 
 void *plat_alloc_zeroed(size_t count, size_t size)
 {
-	const size_t huge = (size_t)2 << 20;
 	if (size != 0 && count > SIZE_MAX / size)
 		return NULL;
 	size_t n = count * size;
-	if (n < huge)
+	if (n < HUGE_PAGE)
 		return calloc(count, size);
-	/* Whole aligned huge pages, so the kernel can back the array with a few of them. */
-	size_t span = (n + huge - 1) & ~(huge - 1);
-	void *p = NULL;
-	if (posix_memalign(&p, huge, span) != 0)
+	/* Fresh pages of the system are zero: nothing is cleared here, and a page no entry
+	 * reaches is never touched. The mapping is cut down to whole aligned huge pages, so the
+	 * kernel can back the array with a few of them. */
+	size_t span = huge_span(n);
+	if (span > SIZE_MAX - HUGE_PAGE)
 		return NULL;
+	char *raw = (char *)mmap(NULL, span + HUGE_PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	if (raw == MAP_FAILED)
+		return NULL;
+	char *p = (char *)(((uintptr_t)raw + HUGE_PAGE - 1) & ~(uintptr_t)(HUGE_PAGE - 1));
+	if (p > raw)
+		munmap(raw, (size_t)(p - raw));
+	if (p + span < raw + span + HUGE_PAGE)
+		munmap(p + span, (size_t)(raw + span + HUGE_PAGE - (p + span)));
 	madvise(p, span, MADV_HUGEPAGE); /* advice only: ordinary pages work the same */
-	memset(p, 0, n);
 	return p;
+}
+
+void plat_free_zeroed(void *p, size_t count, size_t size)
+{
+	if (p == NULL)
+		return;
+	if (count * size < HUGE_PAGE)
+		free(p);
+	else
+		munmap(p, huge_span(count * size));
 }
 
 const char *plat_text_to_utf8(const char *src, size_t *len, char *dst, size_t dst_size)

@@ -228,28 +228,24 @@ FILE *plat_log_open(const char *path)
 	FILE *f = _fdopen(fd, "rb");
 	if (f == NULL)
 		_close(fd);
+	/* The readers read blocks of their own: a stream buffer would only copy them once more
+	 * and split each read in three. */
+	if (f != NULL)
+		setvbuf(f, NULL, _IONBF, 0);
 	return f;
-}
-
-size_t plat_read_line(FILE *f, char *dst, size_t dst_size)
-{
-	size_t n = 0;
-	int c;
-	while (n < dst_size - 1 && (c = _getc_nolock(f)) != EOF) {
-		dst[n++] = (char)c;
-		if (c == '\n')
-			break;
-	}
-	if (ferror(f))
-		n = 0;
-	dst[n] = '\0';
-	return n;
 }
 
 void *plat_alloc_zeroed(size_t count, size_t size)
 {
 	/* Large pages need a privilege a CGI process does not hold. */
 	return calloc(count, size);
+}
+
+void plat_free_zeroed(void *p, size_t count, size_t size)
+{
+	(void)count;
+	(void)size;
+	free(p);
 }
 
 /* src[0..len), which is not UTF-8, decoded from the ANSI code page into dst. Returns the

@@ -31,11 +31,13 @@ static int parse_syslog(LogEntry *e, const char *c, size_t len)
 	const char *colon = (const char *)memchr(rest, ':', rest_len);
 	if (colon != NULL && (size_t)(colon - rest) <= SYSLOG_UNIT_MAX) {
 		copy_text_cut(e->unit, sizeof(e->unit), rest, (size_t)(colon - rest));
-		copy_text_cut(e->text, sizeof(e->text), colon + 1, rest_len - (size_t)(colon - rest) - 1);
-	} else {
-		copy_text_cut(e->text, sizeof(e->text), rest, rest_len);
+		rest_len -= (size_t)(colon + 1 - rest);
+		rest = colon + 1;
 	}
-	trim_into(e->text, sizeof(e->text), e->text, strlen(e->text));
+	/* The text is cut to its field first and trimmed after, in one copy. */
+	if (rest_len > sizeof(e->text) - 1)
+		rest_len = utf8_cut(rest, sizeof(e->text) - 1);
+	trim_into(e->text, sizeof(e->text), rest, rest_len);
 	return 1;
 }
 
@@ -63,7 +65,10 @@ static int parse_iso(LogEntry *e, const char *c, size_t len)
 
 void parse_log_line(LogEntry *e, const char *line, size_t len)
 {
-	memset(e, 0, sizeof(*e));
+	/* Only the fields are made clean, not the whole record: they are all that is printed. */
+	e->ts[0] = '\0';
+	e->unit[0] = '\0';
+	e->sev = SEV_INFO;
 	while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r'))
 		len--;
 	if (parse_syslog(e, line, len) || parse_iso(e, line, len))

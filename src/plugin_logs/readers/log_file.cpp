@@ -5,8 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
-/* A chunk, and room for it as UTF-8 when each of its bytes turns into three. */
-enum { LINE_BUF_SIZE = 2048, LINE_UTF8_SIZE = 3 * (LINE_BUF_SIZE - 1) + 1 };
+/* The longest chunk, and room for it as UTF-8 when each of its bytes turns into three. */
+enum { LINE_PIECE_MAX = 2047, LINE_UTF8_SIZE = 3 * LINE_PIECE_MAX + 1 };
 
 static const int64_t TAIL_WINDOW = 4194304;
 
@@ -39,13 +39,15 @@ FILE *open_log_window(const char *path, int64_t *start, int64_t *size)
 
 int64_t read_chunk_at_resync_end(FILE *f, int64_t from, int64_t limit)
 {
-	char line[LINE_BUF_SIZE];
+	LineReader reader;
+	line_reader_init(&reader, f);
+	const char *piece;
 	int64_t pos = from;
 	size_t got;
-	while (pos <= limit && (got = plat_read_line(f, line, sizeof(line))) != 0) {
+	size_t len;
+	while (pos <= limit && (got = line_reader_next(&reader, &piece, &len, LINE_PIECE_MAX)) != 0) {
 		pos += (int64_t)got;
-		size_t len = strlen(line);
-		if (len == 0 || line[len - 1] == '\n')
+		if (len == 0 || piece[len - 1] == '\n')
 			return pos;
 	}
 	return -1;
@@ -65,24 +67,26 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
 		       EntryCollector *ring, EntryCollector *hits, int32_t hit_capacity)
 {
 	int64_t budget = (size - from) + GROWTH_ALLOWANCE;
-	int filter = query != NULL && query[0] != '\0';
-	char line[LINE_BUF_SIZE];
+	size_t query_len = query != NULL ? strlen(query) : 0;
+	LineReader reader;
 	char utf8_line[LINE_UTF8_SIZE];
 	LogEntry entry;
 	int32_t handled = 0;
 	size_t carried = 0;
+	line_reader_init(&reader, f);
 	while (budget > 0) {
-		size_t got = plat_read_line(f, line + carried, sizeof(line) - carried);
-		/* At the end, bytes carried over are the last piece of the file. */
-		if (got == 0 && carried == 0)
-			break;
-		budget -= (int64_t)got;
+		const char *line;
 		/* Bytes after a NUL inside a chunk are not part of the line. */
-		size_t len = carried + strlen(line + carried);
+		size_t len;
+		size_t got = line_reader_next(&reader, &line, &len, LINE_PIECE_MAX);
+		if (got == 0)
+			break;
+		/* Bytes given back count once, when first read. */
+		budget -= (int64_t)(got - carried);
 		/* A chunk the buffer cut, not a line feed, ends on a whole character: the bytes of
 		 * one it splits begin the next chunk, so neither piece shows half a character. */
 		size_t keep = len;
-		if (got != 0 && len == sizeof(line) - 1 && line[len - 1] != '\n')
+		if (len == LINE_PIECE_MAX && line[len - 1] != '\n')
 			keep = utf8_whole_len(line, len);
 		carried = len - keep;
 		/* The window began inside a line: drop chunks up to its first line end. */
@@ -99,19 +103,39 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
 			piece += rest;
 			piece_len -= rest;
 		}
-		piece = plat_text_to_utf8(piece, &piece_len, utf8_line, sizeof(utf8_line));
-		parse_log_line(&entry, piece, piece_len);
-		if (carried != 0)
-			memmove(line, line + keep, carried);
-		/* Classified when printed: the severity never decides what is kept. */
-		entry.sev = SEV_UNCLASSIFIED;
+		/* Most lines are UTF-8 already, and the platform's conversion checks it again. */
+		if (utf8_valid_len(piece, piece_len) != piece_len)
+			piece = plat_text_to_utf8(piece, &piece_len, utf8_line, sizeof(utf8_line));
 		handled++;
-		if (filter && !passes(&entry, query))
+		if (carried != 0)
+			line_reader_unread(&reader, carried);
+		/* Every field is a piece of the line: a line without the query holds no hit and
+		 * needs no parsing. */
+		if (query_len != 0 && !ci_contains_bytes(piece, piece_len, query, query_len))
 			continue;
+		/* Built in the slot that keeps it when one collector takes it: only its fields are
+		 * written then, not a whole record copied. A full hit list would drop it. */
+		LogEntry *e = &entry;
+		if (ring != NULL && hits == NULL)
+			e = ring_next_slot(ring);
+		else if (hits != NULL && ring == NULL && (e = hits_next_slot(hits, hit_capacity)) == NULL)
+			continue;
+		parse_log_line(e, piece, piece_len);
+		if (query_len != 0 && !passes(e, query))
+			continue;
+		/* Classified when printed: the severity never decides what is kept. */
+		e->sev = SEV_UNCLASSIFIED;
+		if (e != &entry) {
+			if (ring != NULL)
+				ring_keep_next(ring);
+			else
+				hits_keep_next(hits);
+			continue;
+		}
 		if (ring != NULL)
-			ring_push(ring, &entry);
+			ring_push(ring, e);
 		if (hits != NULL)
-			hits_push(hits, &entry, hit_capacity);
+			hits_push(hits, e, hit_capacity);
 	}
 	return handled;
 }

@@ -4,8 +4,18 @@
 #include "platform.h"
 
 #include <stdio.h>
+#include <string.h>
 
-enum { BACK_BLOCK_SIZE = 65536 };
+enum { BACK_BLOCK_SIZE = 16384 };
+
+/* The number of line feeds in s[0..n). */
+static size_t count_line_feeds(const char *s, size_t n)
+{
+	size_t count = 0;
+	for (const char *p = s, *end = s + n; (p = (const char *)memchr(p, '\n', (size_t)(end - p))) != NULL; p++)
+		count++;
+	return count;
+}
 
 /* Offset just after the wanted-th line feed counted back from the end, not before start;
  * -1 when the window holds fewer, or on a read error. */
@@ -13,15 +23,24 @@ static int64_t after_nth_line_feed_from_end(FILE *f, int64_t start, int64_t size
 {
 	char block[BACK_BLOCK_SIZE];
 	int64_t pos = size;
-	int32_t seen = 0;
+	size_t left = (size_t)wanted;
 	while (pos > start) {
 		size_t n = pos - start < BACK_BLOCK_SIZE ? (size_t)(pos - start) : (size_t)BACK_BLOCK_SIZE;
 		pos -= (int64_t)n;
 		if (plat_seek(f, pos) != 0 || fread(block, 1, n, f) != n)
 			return -1;
-		for (size_t i = n; i > 0; i--) {
-			if (block[i - 1] == '\n' && ++seen == wanted)
-				return pos + (int64_t)i;
+		/* Blocks are searched forwards, as memchr goes: count them whole until the one that
+		 * holds the line feed wanted, then skip the line feeds before it in that one. */
+		size_t in_block = count_line_feeds(block, n);
+		if (in_block < left) {
+			left -= in_block;
+			continue;
+		}
+		const char *p = block;
+		for (size_t skip = in_block - left;; skip--, p++) {
+			p = (const char *)memchr(p, '\n', (size_t)(block + n - p));
+			if (skip == 0)
+				return pos + (int64_t)(p - block) + 1;
 		}
 	}
 	return -1;

@@ -1,6 +1,7 @@
 /* Byte-wise text routines shared by both readers: matching, trimming, UTF-8 cuts and checks,
  * severity. */
 #include "plugin_logs/plugin_logs.h"
+#include "plugin_logs/words.h"
 
 #include <string.h>
 
@@ -21,14 +22,67 @@ static int folded_prefix(const unsigned char *p, const char *word)
 
 int ci_contains(const char *hay, const char *needle)
 {
-	if (hay == NULL || needle == NULL || needle[0] == '\0')
+	if (hay == NULL || needle == NULL)
 		return 1;
-	unsigned char first = fold((unsigned char)needle[0]);
-	for (const unsigned char *h = (const unsigned char *)hay; *h != '\0'; h++) {
-		if (fold(*h) == first && folded_prefix(h, needle))
+	return ci_contains_bytes(hay, strlen(hay), needle, strlen(needle));
+}
+
+/* 1 when a[0..n) equals b[0..n) under ASCII case folding. */
+static int folded_equal(const unsigned char *a, const unsigned char *b, size_t n)
+{
+	for (size_t i = 0; i < n; i++) {
+		if (fold(a[i]) != fold(b[i]))
+			return 0;
+	}
+	return 1;
+}
+
+/* 1 when the needle n[0..len) begins at one of the positions h + k whose byte k is marked in m. */
+static int marked_match(const unsigned char *h, uint64_t m, const unsigned char *n, size_t len)
+{
+	for (; m != 0; m &= m - 1) {
+		if (folded_equal(h + first_marked(m), n, len))
 			return 1;
 	}
 	return 0;
+}
+
+int ci_contains_bytes(const char *hay, size_t hay_len, const char *needle, size_t needle_len)
+{
+	if (needle_len == 0)
+		return 1;
+	if (hay_len < needle_len)
+		return 0;
+	const unsigned char *h = (const unsigned char *)hay;
+	const unsigned char *n = (const unsigned char *)needle;
+	size_t last = needle_len - 1;
+	size_t starts = hay_len - last;
+	if (starts < 8) {
+		for (size_t i = 0; i < starts; i++) {
+			if (folded_equal(h + i, n, needle_len))
+				return 1;
+		}
+		return 0;
+	}
+	/* Eight start positions at a time are kept when both the needle's first and its last byte
+	 * fit there (a byte of the OR is zero when both are). OR 0x20 folds every capital as
+	 * fold() does, but also joins a few other pairs ('@' and '`', control bytes and
+	 * punctuation): it only picks candidates, and each is then compared properly. */
+	const uint64_t lower = WORD_ONES * 0x20;
+	const uint64_t first = WORD_ONES * (n[0] | 0x20);
+	const uint64_t end = WORD_ONES * (n[last] | 0x20);
+	size_t i = 0;
+	for (; i + 8 <= starts; i += 8) {
+		uint64_t m = zero_bytes(((load_word(h + i) | lower) ^ first) | ((load_word(h + i + last) | lower) ^ end));
+		if (m != 0 && marked_match(h + i, m, n, needle_len))
+			return 1;
+	}
+	if (i == starts)
+		return 0;
+	/* The last positions, among the eight that end there; those before i are done. */
+	size_t base = starts - 8;
+	uint64_t m = zero_bytes(((load_word(h + base) | lower) ^ first) | ((load_word(h + base + last) | lower) ^ end));
+	return marked_match(h + base, m & (~0ull << (8 * (i - base))), n, needle_len);
 }
 
 static int is_blank(unsigned char c)
@@ -97,24 +151,39 @@ int utf8_seq(const char *s, size_t avail)
 	return need + 1;
 }
 
+/* The index of the first byte of p[i..len) from 0x80 on, or len. */
+static size_t first_high(const unsigned char *p, size_t i, size_t len)
+{
+	/* Sixteen bytes at a time: most log text is ASCII and never leaves this loop. */
+	for (; len - i >= 16; i += 16) {
+		uint64_t a = load_word(p + i) & WORD_HIGHS;
+		uint64_t b = load_word(p + i + 8) & WORD_HIGHS;
+		if ((a | b) != 0)
+			return a != 0 ? i + first_marked(a) : i + 8 + first_marked(b);
+	}
+	if (len - i >= 8) {
+		uint64_t a = load_word(p + i) & WORD_HIGHS;
+		if (a != 0)
+			return i + first_marked(a);
+		i += 8;
+	}
+	if (i == len)
+		return len;
+	if (len >= 8) {
+		/* The last bytes, at the top of the word that ends the text. */
+		uint64_t a = (load_word(p + len - 8) & WORD_HIGHS) >> (8 * (8 - (len - i)));
+		return a != 0 ? i + first_marked(a) : len;
+	}
+	while (i < len && p[i] < 0x80)
+		i++;
+	return i;
+}
+
 size_t utf8_valid_len(const char *s, size_t len)
 {
 	const unsigned char *p = (const unsigned char *)s;
 	size_t i = 0;
-	while (i < len) {
-		if (p[i] < 0x80) {
-			/* Eight ASCII bytes at a time: most log text never leaves this loop. */
-			uint64_t word;
-			while (len - i >= sizeof(word)) {
-				memcpy(&word, p + i, sizeof(word));
-				if ((word & 0x8080808080808080ull) != 0)
-					break;
-				i += sizeof(word);
-			}
-			while (i < len && p[i] < 0x80)
-				i++;
-			continue;
-		}
+	while ((i = first_high(p, i, len)) < len) {
 		/* The forms of most non-ASCII text, Latin to Cyrillic (two bytes) and the rest of the
 		 * first plane but its edges (three), without the general case's range tests. */
 		if (p[i] >= 0xC2 && p[i] <= 0xDF && len - i >= 2 && (p[i + 1] & 0xC0) == 0x80) {
@@ -199,36 +268,130 @@ size_t utf8_repair(const char *src, size_t len, char *dst, size_t dst_size)
 	return w;
 }
 
+/* The classifier's keywords, in the order the definition tries them. */
+static constexpr struct {
+	const char *word;
+	int32_t sev;
+} KEYWORDS[] = {
+	{"panic", SEV_ERR},   {"fatal", SEV_ERR},   {"critical", SEV_ERR}, {"segfault", SEV_ERR},
+	{"traceback", SEV_ERR}, {"error", SEV_ERR}, {"err:", SEV_ERR},    {"failed", SEV_ERR},
+	{"failure", SEV_ERR}, {"denied", SEV_ERR},  {"warn", SEV_WARN},   {"deprecated", SEV_WARN},
+	{"timeout", SEV_WARN}, {"retry", SEV_WARN},
+};
+enum { KEYWORD_COUNT = sizeof(KEYWORDS) / sizeof(KEYWORDS[0]), KEYWORD_SLOTS = 128 };
+static_assert(KEYWORD_COUNT <= 16, "one bit per keyword");
+
+/* A text is looked at only at its even positions, three bytes at each. Every keyword has at
+ * least four bytes, so wherever one begins, an even position holds its bytes 0 to 2 (it
+ * begins there) or its bytes 1 to 3 (it begins one before). */
+static constexpr bool keywords_long_enough(void)
+{
+	for (size_t k = 0; k < KEYWORD_COUNT; k++) {
+		if (KEYWORDS[k].word[0] == '\0' || KEYWORDS[k].word[1] == '\0' || KEYWORDS[k].word[2] == '\0' ||
+		    KEYWORDS[k].word[3] == '\0')
+			return false;
+	}
+	return true;
+}
+static_assert(keywords_long_enough(), "every keyword has four bytes");
+
+/* Three bytes as one word, the first lowest, with 0x20 set in each: that folds every capital
+ * as fold() does, and joins a few other bytes with letters ('@' and '`', control bytes and
+ * punctuation), which the comparison after a hit tells apart. No text window is 0. */
+static constexpr uint32_t window_of(const char *s)
+{
+	return ((uint32_t)(unsigned char)s[0] | (uint32_t)(unsigned char)s[1] << 8 | (uint32_t)(unsigned char)s[2] << 16) |
+	       0x202020u;
+}
+
+/* The keywords by the windows of their bytes 0 to 2 and 1 to 3, hashed by a multiplier with
+ * which no two different windows share a slot; an empty slot holds window 0. */
+struct KeywordSlots {
+	uint32_t mult;
+	uint32_t window[KEYWORD_SLOTS];
+	uint16_t starts_here[KEYWORD_SLOTS]; /* bit k: keyword k has this window at its byte 0 */
+	uint16_t starts_before[KEYWORD_SLOTS]; /* ... at its byte 1 */
+};
+
+static constexpr unsigned slot_of(uint32_t window, uint32_t mult)
+{
+	return (window * mult) >> 25;
+}
+
+static constexpr KeywordSlots keyword_slots(void)
+{
+	for (uint32_t mult = 0x9E3779B1u;; mult += 2) {
+		KeywordSlots t = {};
+		t.mult = mult;
+		bool clash = false;
+		for (size_t k = 0; k < 2 * KEYWORD_COUNT && !clash; k++) {
+			uint32_t w = window_of(KEYWORDS[k / 2].word + k % 2);
+			unsigned s = slot_of(w, mult);
+			clash = t.window[s] != 0 && t.window[s] != w;
+			t.window[s] = w;
+			if (k % 2 == 0)
+				t.starts_here[s] |= (uint16_t)(1u << (k / 2));
+			else
+				t.starts_before[s] |= (uint16_t)(1u << (k / 2));
+		}
+		if (!clash)
+			return t;
+	}
+}
+
+static constexpr KeywordSlots KEYWORD_TABLE = keyword_slots();
+
+/* found, raised to the severity of a keyword of mask that begins at p. */
+static int32_t keyword_at(const unsigned char *p, unsigned mask, int32_t found)
+{
+	for (unsigned m = mask; m != 0; m &= m - 1) {
+		unsigned k = (unsigned)__builtin_ctz(m);
+		if (KEYWORDS[k].sev > found && folded_prefix(p, KEYWORDS[k].word))
+			found = KEYWORDS[k].sev;
+	}
+	return found;
+}
+
+/* found, raised by the keywords whose window w is at the even position i of p. */
+static int32_t keywords_around(const unsigned char *p, size_t i, uint32_t w, int32_t found)
+{
+	unsigned s = slot_of(w, KEYWORD_TABLE.mult);
+	found = keyword_at(p + i, KEYWORD_TABLE.starts_here[s], found);
+	if (i > 0)
+		found = keyword_at(p + i - 1, KEYWORD_TABLE.starts_before[s], found);
+	return found;
+}
+
+static inline int window_hit(uint32_t w)
+{
+	return KEYWORD_TABLE.window[slot_of(w, KEYWORD_TABLE.mult)] == w;
+}
+
 int32_t severity_of(const char *text)
 {
-	static const struct {
-		const char *word;
-		int32_t sev;
-	} keywords[] = {
-		{"panic", SEV_ERR},   {"fatal", SEV_ERR},   {"critical", SEV_ERR}, {"segfault", SEV_ERR},
-		{"traceback", SEV_ERR}, {"error", SEV_ERR}, {"err:", SEV_ERR},    {"failed", SEV_ERR},
-		{"failure", SEV_ERR}, {"denied", SEV_ERR},  {"warn", SEV_WARN},   {"deprecated", SEV_WARN},
-		{"timeout", SEV_WARN}, {"retry", SEV_WARN},
-	};
-	enum { KEYWORD_COUNT = sizeof(keywords) / sizeof(keywords[0]) };
-	static_assert(KEYWORD_COUNT <= 16, "one bit per keyword");
-	if (text == NULL || text[0] == '\0')
+	if (text == NULL)
 		return SEV_INFO;
-	/* One pass over the text instead of one per keyword: any error word decides at once, a
-	 * warning word only when no error word is found. At each byte only the keywords that
-	 * start with its letter are tried. */
-	uint16_t starting[256] = {0};
-	for (size_t k = 0; k < KEYWORD_COUNT; k++)
-		starting[(unsigned char)keywords[k].word[0]] |= (uint16_t)(1u << k);
+	const unsigned char *p = (const unsigned char *)text;
+	size_t len = strlen(text);
 	int32_t found = SEV_INFO;
-	for (const unsigned char *p = (const unsigned char *)text; *p != '\0'; p++) {
-		for (unsigned m = starting[fold(*p)], k = 0; m != 0; m >>= 1, k++) {
-			if ((m & 1u) == 0 || keywords[k].sev <= found || !folded_prefix(p, keywords[k].word))
-				continue;
-			found = keywords[k].sev;
-			if (found == SEV_ERR)
+	/* One pass over the text instead of one per keyword: any error word decides at once, a
+	 * warning word only when no error word is found. One load of eight bytes gives the
+	 * windows of three even positions. */
+	size_t i = 0;
+	for (; i + 8 <= len; i += 6) {
+		uint64_t x = load_word(p + i) | (WORD_ONES * 0x20);
+#pragma GCC unroll 3
+		for (unsigned k = 0; k < 6; k += 2) {
+			uint32_t w = (uint32_t)(x >> (8 * k)) & 0xFFFFFFu;
+			if (window_hit(w) && (found = keywords_around(p, i + k, w, found)) == SEV_ERR)
 				return SEV_ERR;
 		}
+	}
+	/* The text's NUL may be the byte after a window. */
+	for (; i + 3 <= len; i += 2) {
+		uint32_t w = window_of(text + i);
+		if (window_hit(w) && (found = keywords_around(p, i, w, found)) == SEV_ERR)
+			return SEV_ERR;
 	}
 	return found;
 }
