@@ -255,11 +255,24 @@ int collector_extend(EntryCollector *c, const char *piece, size_t len, int new_l
  * add let go). */
 void collector_drop_last(EntryCollector *c);
 /* The k-th kept entry in arrival order, 0 <= k < count. */
-const StoredEntry *collector_at(const EntryCollector *c, int32_t k);
+static inline const StoredEntry *collector_at(const EntryCollector *c, int32_t k)
+{
+	int32_t i = c->start + k;
+	return &c->items[i >= c->capacity ? i - c->capacity : i];
+}
 /* The fields of e, kept in c. */
-const char *stored_ts(const EntryCollector *c, const StoredEntry *e);
-const char *stored_unit(const EntryCollector *c, const StoredEntry *e);
-const char *stored_text(const EntryCollector *c, const StoredEntry *e);
+static inline const char *stored_ts(const EntryCollector *c, const StoredEntry *e)
+{
+	return c->arena + e->off;
+}
+static inline const char *stored_unit(const EntryCollector *c, const StoredEntry *e)
+{
+	return c->arena + e->off + e->ts_len;
+}
+static inline const char *stored_text(const EntryCollector *c, const StoredEntry *e)
+{
+	return c->arena + e->off + e->ts_len + e->unit_len;
+}
 /* Adds a reader's entry (shell_sink for a ring, hits_sink for a hit list: the collector's
  * own kind decides); ctx is a SinkContext. Event descriptions may use ENTRY_TEXT_MAX. */
 void shell_sink(void *ctx, const LogEntry *entry);

@@ -46,26 +46,6 @@ static StoredEntry *slot(const EntryCollector *c, int32_t k)
 	return &c->items[i >= c->capacity ? i - c->capacity : i];
 }
 
-const StoredEntry *collector_at(const EntryCollector *c, int32_t k)
-{
-	return slot(c, k);
-}
-
-const char *stored_ts(const EntryCollector *c, const StoredEntry *e)
-{
-	return c->arena + e->off;
-}
-
-const char *stored_unit(const EntryCollector *c, const StoredEntry *e)
-{
-	return c->arena + e->off + e->ts_len;
-}
-
-const char *stored_text(const EntryCollector *c, const StoredEntry *e)
-{
-	return c->arena + e->off + e->ts_len + e->unit_len;
-}
-
 static void let_oldest_go(EntryCollector *c)
 {
 	c->start = c->start + 1 == c->capacity ? 0 : c->start + 1;
@@ -90,8 +70,6 @@ static void move_to_start(EntryCollector *c, size_t base)
  * would otherwise be moved again for every entry. Returns 0 when the room cannot be had. */
 static int make_room(EntryCollector *c, size_t need, int32_t keep_last)
 {
-	if (ENTRY_ARENA_SIZE - c->head >= need)
-		return 1;
 	size_t slack = c->is_ring ? ENTRY_ARENA_SIZE / 8 : 0;
 	for (;;) {
 		size_t base = c->count > 0 ? slot(c, 0)->off : c->head;
@@ -125,7 +103,7 @@ StoredEntry *collector_add(EntryCollector *c, const char *ts, size_t ts_len, con
 	size_t need = ts_len + unit_len + text_len;
 	if (c->is_ring && c->count == c->capacity)
 		let_oldest_go(c);
-	if (!make_room(c, need, 0)) {
+	if (ENTRY_ARENA_SIZE - c->head < need && !make_room(c, need, 0)) {
 		c->arena_full = 1;
 		return NULL;
 	}
@@ -155,7 +133,7 @@ int collector_extend(EntryCollector *c, const char *piece, size_t len, int new_l
 	size_t add = len + (new_line ? 1 : 0);
 	if (e->text_len + add > text_max || (new_line && e->lines >= ENTRY_LINES_MAX))
 		return 0;
-	if (!make_room(c, add, 1))
+	if (ENTRY_ARENA_SIZE - c->head < add && !make_room(c, add, 1))
 		return 0;
 	e = slot(c, c->count - 1);
 	char *p = c->arena + c->head;

@@ -60,8 +60,10 @@ static int parse_iso(LineShape *s, const char *c, size_t len)
 			break;
 	}
 	s->ts = c;
-	s->ts_len = j <= (size_t)ISO_TS_MAX ? j : (size_t)ISO_TS_MAX;
+	s->ts_len = j <= (size_t)ISO_TS_MAX ? j : utf8_cut(c, ISO_TS_MAX);
 	size_t k = j;
+	while (k < len && ((unsigned char)c[k] & 0xC0) == 0x80)
+		k++;
 	while (k < len && (c[k] == ' ' || c[k] == '\t'))
 		k++;
 	s->text = c + k;

@@ -78,7 +78,9 @@ static void builder_close(EntryBuilder *b)
 	b->kept = 0;
 }
 
-static void builder_start(EntryBuilder *b, const LineShape *s, int lineage)
+/* Starts an entry with the line shaped as s; line_has says whether the whole line holds the
+ * query (its fields can hold it only then). */
+static void builder_start(EntryBuilder *b, const LineShape *s, int lineage, int line_has)
 {
 	builder_close(b);
 	/* Classified when printed: the severity never decides what is kept. */
@@ -86,19 +88,19 @@ static void builder_start(EntryBuilder *b, const LineShape *s, int lineage)
 				s->sev, EVENT_ID_NONE) != NULL;
 	b->current = 1;
 	b->lineage = lineage;
-	b->matched = b->query_len == 0 || shape_passes(s, b->query, b->query_len);
+	b->matched = b->query_len == 0 || (line_has && shape_passes(s, b->query, b->query_len));
 	if (lineage == LINEAGE_STAMPED && s->has_ts && b->kept && b->col->stamped_from < 0)
 		b->col->stamped_from = b->col->taken - 1;
 }
 
 /* Appends a piece to the entry being built; 0 when its bounds refuse it. */
-static int builder_extend(EntryBuilder *b, const char *piece, size_t len, int new_line)
+static int builder_extend(EntryBuilder *b, const char *piece, size_t len, int new_line, int line_has)
 {
 	if (!b->kept)
 		return 1; /* not kept: its lines go with it */
 	if (!collector_extend(b->col, piece, len, new_line, ENTRY_TEXT_MAX))
 		return 0;
-	b->matched = b->matched || ci_contains_bytes(piece, len, b->query, b->query_len);
+	b->matched = b->matched || line_has;
 	return 1;
 }
 
@@ -126,16 +128,17 @@ static void builder_line(EntryBuilder *b, const char *piece, size_t len, int end
 		bare--;
 	int first = !b->started;
 	b->started = 1;
+	int line_has = b->query_len != 0 && ci_contains_bytes(piece, bare, b->query, b->query_len);
 	/* The rest of a line read in parts stays with it, within the bounds. */
-	if (continued && b->current && builder_extend(b, piece, bare, 0))
+	if (continued && b->current && builder_extend(b, piece, bare, 0, line_has))
 		return;
 	LineShape s;
 	shape_log_line(&s, piece, len, b->scratch);
 	if (!continued && s.has_ts) {
-		builder_start(b, &s, LINEAGE_STAMPED);
+		builder_start(b, &s, LINEAGE_STAMPED, line_has);
 		return;
 	}
-	if (b->current && b->lineage != LINEAGE_LINE && !continued && builder_extend(b, piece, bare, 1))
+	if (b->current && b->lineage != LINEAGE_LINE && !continued && builder_extend(b, piece, bare, 1, line_has))
 		return;
 	/* Past the bounds the rest of a stamped entry goes on in one of its own, so nothing is
 	 * lost; other lines without a timestamp are entries of one line. */
@@ -146,7 +149,7 @@ static void builder_line(EntryBuilder *b, const char *piece, size_t len, int end
 		lineage = LINEAGE_STAMPED;
 	else if (continued && b->current)
 		lineage = b->lineage;
-	builder_start(b, &s, lineage);
+	builder_start(b, &s, lineage, line_has);
 }
 
 FILE *open_log_window(const char *path, int64_t *start, int64_t *size)
