@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 	Seen seen = {0};
 	EventStream *s = (EventStream *)malloc(sizeof(EventStream));
-	event_stream_init(s, log_name, limit, query, check_entry, &seen);
+	event_stream_init(s, log_name, limit, query, data[0] & 8 ? 1 : 0, check_entry, &seen);
 	for (size_t at = 0; at < len;) {
 		size_t n = next_piece(&seed);
 		if (n > len - at)

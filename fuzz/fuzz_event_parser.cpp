@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 	Seen seen = {0};
 	EventParser p;
-	event_parser_init(&p, data[0] & 2 ? "Application" : "System", query, check_entry, &seen);
+	event_parser_init(&p, data[0] & 2 ? "Application" : "System", query, data[0] & 4 ? 1 : 0, check_entry, &seen);
 	int32_t descriptions = 0;
 	size_t pos = 0;
 	/* Like fgets into an 8192-byte buffer: up to and including LF, at most 8191 bytes. */

@@ -20,12 +20,28 @@ enum {
 	EVENT_SEARCH_DEPTH = 600
 };
 
-/* One parsed log entry; every text field is NUL-terminated and may be empty. */
+/* Bounds of an entry's fields. A file entry of one line keeps at most ENTRY_LINE_TEXT_MAX
+ * bytes of text; an entry of several lines, or an event description read with its line breaks,
+ * at most ENTRY_TEXT_MAX in at most ENTRY_LINES_MAX lines. */
+enum {
+	ENTRY_TS_MAX = 39,
+	ENTRY_UNIT_MAX = 95,
+	ENTRY_LINE_TEXT_MAX = 1023,
+	ENTRY_TEXT_MAX = 16383,
+	ENTRY_LINES_MAX = 200
+};
+
+/* An entry's event_id when its record names none (and every file entry's). */
+enum { EVENT_ID_NONE = -1 };
+
+/* One parsed log entry as a reader builds it; every text field is NUL-terminated and may be
+ * empty. */
 struct LogEntry {
-	char ts[40];
-	char unit[96];
+	char ts[ENTRY_TS_MAX + 1];
+	char unit[ENTRY_UNIT_MAX + 1];
 	int32_t sev;
-	char text[1024];
+	char text[ENTRY_TEXT_MAX + 1];
+	int32_t event_id;
 };
 
 enum {
@@ -55,12 +71,43 @@ struct SourceCatalogue {
 	int32_t truncated;
 };
 
-/* Entries gathered for printing: a tail ring (uses start) or a search hit list. */
+/* One kept entry: its ts, unit and text lie one after another in the collector's arena. */
+struct StoredEntry {
+	uint32_t off;
+	uint16_t text_len;
+	uint8_t ts_len;
+	uint8_t unit_len;
+	int16_t sev;        /* SEV_*, or SEV_UNCLASSIFIED: classified when printed */
+	uint16_t lines;     /* the lines its text joins */
+	int32_t event_id;   /* EVENT_ID_NONE when none */
+};
+
+/* Entries gathered for printing: a tail ring, which keeps the newest (uses start), or a search
+ * hit list, which keeps the first. Records are fixed and small; the texts they hold, whatever
+ * their size, share one arena, so a request costs by what its entries hold. */
 struct EntryCollector {
-	LogEntry *items;
+	StoredEntry *items;
 	int32_t capacity;
 	int32_t count;
 	int32_t start;
+	int32_t is_ring;
+	int32_t arena_full; /* a hit list had no room for an entry's text: it keeps no more */
+	char *arena;
+	size_t head;        /* the arena is used up to here, from the oldest kept entry's off */
+	int64_t taken;      /* entries ever added, including those a ring let go */
+	int64_t stamped_from; /* a log file's: the taken count before the first entry a stamped
+			       * line began, or -1 */
+};
+
+/* Room for every kept text: a search's 500 entries of the longest kind, or the texts of a
+ * tail's window and more. */
+#define ENTRY_ARENA_SIZE ((size_t)9 << 20)
+
+/* An entry as the request wants it read. */
+struct EntryRequest {
+	int32_t lines;      /* a tail's entries, 1 .. LINES_MAX */
+	const char *q;      /* a search's text; empty for none */
+	int32_t multiline;  /* 1: lines without a timestamp continue the entry before them */
 };
 
 /* Receives one finished entry; the sink copies it. */
@@ -121,10 +168,10 @@ void write_sources(const SourceCatalogue *cat, const char *utc);
 const LogSource *lookup_source(const SourceCatalogue *cat, const char *src);
 
 /* api/entries.cpp */
-/* Runs the reader for a tail of `lines` entries and writes the tail or error document. */
-void respond_tail(const LogSource *row, int32_t lines, const char *utc);
-/* Runs the reader for a search of q and writes the search or error document. */
-void respond_search(const LogSource *row, const char *q, const char *utc);
+/* Runs the reader for a tail of req->lines entries and writes the tail or error document. */
+void respond_tail(const LogSource *row, const EntryRequest *req, const char *utc);
+/* Runs the reader for a search of req->q and writes the search or error document. */
+void respond_search(const LogSource *row, const EntryRequest *req, const char *utc);
 
 /* catalogue/catalogue.cpp */
 /* Appends one row unless the table is full (sets truncated) or the id is present. */
@@ -182,21 +229,52 @@ size_t utf8_put(uint32_t cp, char *out);
 size_t utf8_repair(const char *src, size_t len, char *dst, size_t dst_size);
 /* Keyword classification of a message text: SEV_ERR, SEV_WARN or SEV_INFO. */
 int32_t severity_of(const char *text);
+/* severity_of for text[0..len), which need not be terminated. */
+int32_t severity_of_bytes(const char *text, size_t len);
 /* LogEntry.sev of a file line not yet classified; the printer classifies it. */
 enum { SEV_UNCLASSIFIED = -1 };
 
 /* readers/collector.cpp */
-/* Ring discipline: keeps the newest capacity entries. */
-void ring_push(EntryCollector *ring, const LogEntry *entry);
-/* Hit-list discipline: appends while count < bound, drops afterwards. */
-void hits_push(EntryCollector *hits, const LogEntry *entry, int32_t bound);
-/* The slot the next push fills (null for a hit list that would drop the entry), so an entry
- * can be built in place; the keep functions then push it without a copy. */
-LogEntry *ring_next_slot(EntryCollector *ring);
-void ring_keep_next(EntryCollector *ring);
-LogEntry *hits_next_slot(EntryCollector *hits, int32_t bound);
-void hits_keep_next(EntryCollector *hits);
-/* EntrySink wrappers over ring_push and hits_push; ctx is a SinkContext. */
+/* Sets c up empty: a ring of capacity entries when is_ring, else a hit list. Returns 1, or 0
+ * when its storage cannot be had (c then holds nothing to free). */
+int collector_init(EntryCollector *c, int32_t capacity, int is_ring);
+/* Empties c, keeping its storage. */
+void collector_reset(EntryCollector *c);
+void collector_free(EntryCollector *c);
+/* Takes a new entry; each field is cut between characters to its bound (the text to
+ * text_max). A full ring lets its oldest entry go, and its oldest texts when the arena needs
+ * the room; a full hit list takes nothing. Returns the kept record, or null when not kept. */
+StoredEntry *collector_add(EntryCollector *c, const char *ts, size_t ts_len, const char *unit, size_t unit_len,
+			   const char *text, size_t text_len, size_t text_max, int32_t sev, int32_t event_id);
+/* Appends piece to the text of the entry added last, after a line feed when new_line (a new
+ * line of it, counted) and else directly (the rest of a line read in parts). Returns 1, or 0
+ * with nothing appended when the text would pass text_max bytes or ENTRY_LINES_MAX lines, or
+ * the arena is out of room. */
+int collector_extend(EntryCollector *c, const char *piece, size_t len, int new_line, size_t text_max);
+/* Takes back the entry added last (a ring then holds what it held before, less any entry the
+ * add let go). */
+void collector_drop_last(EntryCollector *c);
+/* The k-th kept entry in arrival order, 0 <= k < count. */
+static inline const StoredEntry *collector_at(const EntryCollector *c, int32_t k)
+{
+	int32_t i = c->start + k;
+	return &c->items[i >= c->capacity ? i - c->capacity : i];
+}
+/* The fields of e, kept in c. */
+static inline const char *stored_ts(const EntryCollector *c, const StoredEntry *e)
+{
+	return c->arena + e->off;
+}
+static inline const char *stored_unit(const EntryCollector *c, const StoredEntry *e)
+{
+	return c->arena + e->off + e->ts_len;
+}
+static inline const char *stored_text(const EntryCollector *c, const StoredEntry *e)
+{
+	return c->arena + e->off + e->ts_len + e->unit_len;
+}
+/* Adds a reader's entry (shell_sink for a ring, hits_sink for a hit list: the collector's
+ * own kind decides); ctx is a SinkContext. Event descriptions may use ENTRY_TEXT_MAX. */
 void shell_sink(void *ctx, const LogEntry *entry);
 void hits_sink(void *ctx, const LogEntry *entry);
 
@@ -222,25 +300,40 @@ size_t line_reader_next(LineReader *r, const char **piece, size_t *text_len, siz
 void line_reader_unread(LineReader *r, size_t n);
 
 /* readers/line_shape.cpp */
-/* Fills ts, unit and text of e from one line without NUL bytes (trailing CR and LF ignored),
- * each terminated and empty when the shape has none; sev becomes 0. Nothing else of e is
- * written. */
+enum { SHAPE_TS_MAX = 39 };
+/* The parts of one log line. Each field points into the line, or into the caller's scratch for
+ * a JSON line's decoded values; lengths are in bytes, and a field may be empty (len 0). */
+struct LineShape {
+	const char *ts;   size_t ts_len;   /* as written, without brackets; at most SHAPE_TS_MAX */
+	const char *unit; size_t unit_len; /* not cut: the caller cuts to its own room */
+	const char *text; size_t text_len; /* not cut */
+	int32_t sev;      /* the writer's level as SEV_*, or SEV_UNCLASSIFIED when it names none */
+	int32_t has_ts;   /* 1 when a recognised timestamp (or a JSON time) begins the line */
+};
+enum { SHAPE_SCRATCH_SIZE = 16384 + 256 };
+/* Shapes one line of len bytes (trailing CR and LF ignored; may hold any bytes, NUL included).
+ * scratch (SHAPE_SCRATCH_SIZE bytes) receives decoded JSON values, cut between characters. */
+void shape_log_line(LineShape *s, const char *line, size_t len, char *scratch);
+/* The fields of e from one line: ts, unit and text copied and cut between characters to their
+ * arrays; sev as shape_log_line gives it. Nothing else of e is written. */
 void parse_log_line(LogEntry *e, const char *line, size_t len);
 
 /* readers/log_file.cpp */
-/* Reads the last 4 MiB of path into ring and/or hits. Returns the lines handled, or -1 when
- * the file is missing, a directory, or cannot be opened or positioned. */
-int32_t read_log_file(const char *path, const char *query, EntryCollector *ring,
-		      EntryCollector *hits, int32_t hit_capacity);
+/* Reads the last 4 MiB of path into col: every entry for a ring, those that hold query for a
+ * hit list (one entry a line, or with multiline the lines without a timestamp joined to the
+ * entry before them). Returns the lines handled, or -1 when the file is missing, a directory,
+ * or cannot be opened or positioned. */
+int32_t read_log_file(const char *path, const char *query, int multiline, EntryCollector *col);
 /* Opens a log and positions it at the start of its window, at most 4 MiB before its end;
  * start and size receive both offsets. Null when the path is missing, a directory, or
  * cannot be opened or positioned. */
 FILE *open_log_window(const char *path, int64_t *start, int64_t *size);
 /* Reads f, positioned at offset from of a file that measured size bytes, chunk by chunk
- * (2047 bytes at most, ending after a line feed) into the collectors; cut drops the chunks of
- * the line the window began in. Returns the lines handled. */
-int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query,
-		       EntryCollector *ring, EntryCollector *hits, int32_t hit_capacity);
+ * (2047 bytes at most, ending after a line feed) into col as read_log_file does; cut drops
+ * the chunks of the line the window began in. A hit list stops after SEARCH_SCAN_MAX lines.
+ * Returns the lines handled. */
+int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query, int multiline,
+		       EntryCollector *col);
 /* Reads chunks from offset `from` (f positioned there) the way a cut window is resynchronised
  * and returns the offset just after the first chunk that would be handled, or -1 when none
  * ends at or before limit. */
@@ -249,7 +342,7 @@ int64_t read_chunk_at_resync_end(FILE *f, int64_t from, int64_t limit);
 /* readers/log_tail.cpp */
 /* A tail of the last ring->capacity entries, the same entries read_log_file would keep, found
  * by reading backwards from the end. Returns -1 as read_log_file does, else 0 or more. */
-int32_t tail_log_file(const char *path, EntryCollector *ring);
+int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring);
 
 /* readers/tool_output.cpp */
 /* A command's output turned into UTF-8 as it streams in. Output that starts with a UTF-16LE
@@ -278,14 +371,17 @@ struct EventParser {
 	const char *query;
 	EntrySink sink;
 	void *ctx;
+	int multiline;      /* descriptions keep their line breaks */
 	LogEntry record;    /* the record under construction */
+	size_t text_len;    /* of record.text */
+	int32_t breaks;     /* blank lines seen since the description's last line */
 	int32_t level_sev;  /* severity named by its "Level:" line, or -1 */
 	int in_description; /* lines after "Description:" continue the text */
 	int from_header;    /* it began with an "Event[N]" line: only the next one ends it */
 	int line_open;      /* the last piece did not end in a line feed */
 	int32_t finished;
 };
-void event_parser_init(EventParser *p, const char *log_name, const char *query, EntrySink sink,
+void event_parser_init(EventParser *p, const char *log_name, const char *query, int multiline, EntrySink sink,
 		       void *ctx);
 /* Handles one piece of output as the line reader returns it: a whole line with its line
  * feed, or part of a longer one, which the next piece continues. */
@@ -304,7 +400,7 @@ struct EventStream {
 	size_t line_len;
 	char line[EVENT_LINE_SIZE];
 };
-void event_stream_init(EventStream *s, const char *log_name, int32_t limit, const char *query,
+void event_stream_init(EventStream *s, const char *log_name, int32_t limit, const char *query, int multiline,
 		       EntrySink sink, void *ctx);
 /* Takes the next raw_len bytes of output. Returns 0 once limit records are finished (the rest
  * is not looked at, now or later), else 1. */
@@ -313,10 +409,11 @@ int event_stream_feed(EventStream *s, const char *raw, size_t raw_len);
 int32_t event_stream_finish(EventStream *s);
 
 /* Runs the event query for count events of "System" or "Application" and delivers each
- * finished record that passes query. Returns the records finished (at most count), or -1
+ * finished record that passes query (its unit the record's Source, its event_id the record's
+ * Event ID; with multiline its description keeps its lines). Returns the records finished (at most count), or -1
  * when the name is refused, the command cannot start, fails before it finished a record,
  * or runs past its time limit (it is then ended; records it delivered before are void). */
-int32_t stream_event_log(const char *log_name, int32_t count, const char *query, EntrySink sink,
+int32_t stream_event_log(const char *log_name, int32_t count, const char *query, int multiline, EntrySink sink,
 			 void *ctx);
 
 /* viewer/mode_html.cpp */

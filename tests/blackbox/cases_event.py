@@ -38,10 +38,12 @@ EXAMPLE = (b"Event[0]:\n"
            b"Event[2]:\n"
            b"  Date: 2024-01-15T08:00:00.0000000Z\n"
            b"  Description: disk retry scheduled")
+# An entry's unit is the record's Source, or the log's name when it has none; event_id follows
+# the text when the record names one.
 EXAMPLE_ENTRIES = [
-    ("2024-01-15T10:30:00.1230000Z", "System", 0, "The print spooler service entered the running state."),
+    ("2024-01-15T10:30:00.1230000Z", "Example Source", 0, "The print spooler service entered the running state."),
     ("2024-01-15T09:00:00.0000000Z", "System", 0, "Text on the following line"),
-    ("2024-01-15T08:00:00.0000000Z", "", 1, "disk retry scheduled"),
+    ("2024-01-15T08:00:00.0000000Z", "System", 1, "disk retry scheduled"),
 ]
 
 # Shaped like a real query of the Application log: bare "Description:" lines, messages over
@@ -99,12 +101,21 @@ Event[4]:
   Description: Service "db" terminated unexpectedly.
 """
 APPLICATION_ENTRIES = [
-    ("2020-12-14T17:09:08.940", "Application", 0, "Successfully scheduled the service for restart."),
-    ("2020-12-14T17:05:00.000", "Application", 2,
-     'The backup job "nightly" stopped. Reason: disk full on E:\\ Code: 0x70'),
-    ("2020-12-14T17:00:00.000", "Application", 1,
+    ("2020-12-14T17:09:08.940", "Example Source", 0, "Successfully scheduled the service for restart.", 100),
+    ("2020-12-14T17:05:00.000", "Backup", 2,
+     'The backup job "nightly" stopped. Reason: disk full on E:\\ Code: 0x70', 7),
+    ("2020-12-14T17:00:00.000", "Installer", 1,
      "First paragraph of the message. Second paragraph, part of the text too. Its last line."),
-    ("2020-12-14T16:00:00.000", "Application", 2, 'Service "db" terminated unexpectedly.'),
+    ("2020-12-14T16:00:00.000", "Database", 2, 'Service "db" terminated unexpectedly.'),
+]
+# With multiline=1 descriptions keep their lines and paragraph breaks.
+APPLICATION_MULTILINE_ENTRIES = [
+    APPLICATION_ENTRIES[0],
+    ("2020-12-14T17:05:00.000", "Backup", 2,
+     'The backup job "nightly" stopped.\nReason: disk full on E:\\\nCode: 0x70', 7),
+    ("2020-12-14T17:00:00.000", "Installer", 1,
+     "First paragraph of the message.\n\nSecond paragraph, part of the text too.\nIts last line."),
+    APPLICATION_ENTRIES[3],
 ]
 
 # What a real query of a non-English Windows writes with /uni:true (decoded here; encoded as
@@ -171,12 +182,12 @@ REAL = ("Event[0]\r\n"
         "  Level: Подробности\r\n"
         "  Description: retry scheduled")
 REAL_ENTRIES = [
-    ("2021-12-25T07:33:18.1520000Z", "System", 0,
+    ("2021-12-25T07:33:18.1520000Z", "Security-Auditing", 0,
      "An account failed to log on. Subject: Security ID:\t\tS-1-0-0 Account Name:\t\t- "
-     "Account For Which Logon Failed: Account Name:\t\tПётр"),
-    ("2021-12-25T07:30:00.0000000Z", "System", 0,
+     "Account For Which Logon Failed: Account Name:\t\tПётр", 4625),
+    ("2021-12-25T07:30:00.0000000Z", "Windows Error Reporting", 0,
      "Fault bucket 1234, type 5 Event Name: APPCRASH Problem signature: P1: 日志.exe P2: 1.0.0.0 "
-     "Attached files: \\\\?\\C:\\ProgramData\\Microsoft\\Windows\\WER\\Temp\\WER1A2B.tmp.mdmp"),
+     "Attached files: \\\\?\\C:\\ProgramData\\Microsoft\\Windows\\WER\\Temp\\WER1A2B.tmp.mdmp", 1001),
     ("2019-05-26T10:21:11.251", "System", 2, "Der Dienst \"Überwachung\" wurde unerwartet beendet. 😀"),
     ("2019-05-26T10:19:00.000", "System", 1, "Le délai d’attente du service a expiré."),
     ("2019-05-26T10:18:00.000", "System", 1, "retry scheduled"),
@@ -199,10 +210,14 @@ def args_line(log: str, count: int) -> str:
     return f"qe {log} /c:{count} /rd:true /f:text /uni:true"
 
 
+def entry_json(ts, unit, sev, text, event_id=None) -> bytes:
+    tail = b"" if event_id is None else f',"event_id":{event_id}'.encode()
+    return (b'{"ts":' + json_str(ts) + b',"unit":' + json_str(unit) + b',"sev":"' + SEV[sev].encode() +
+            b'","text":' + json_str(text) + tail + b"}")
+
+
 def entries_json(entries) -> bytes:
-    return b",".join(b'{"ts":' + json_str(ts) + b',"unit":' + json_str(unit) + b',"sev":"' +
-                     SEV[sev].encode() + b'","text":' + json_str(text) + b"}"
-                     for ts, unit, sev, text in entries)
+    return b",".join(entry_json(*e) for e in entries)
 
 
 def tail_doc(log: str, requested: int, entries) -> bytes:
@@ -362,6 +377,13 @@ def cases(t, tmp):
     add("tail of Application: multi-line texts, paragraphs joined, levels decide severity",
         crlf(APPLICATION), "action=tail&src=event:Application&lines=10",
         tail_doc("Application", 10, APPLICATION_ENTRIES), args_line("Application", 10))
+    add("tail with multiline=1: descriptions keep their lines and paragraph breaks",
+        crlf(APPLICATION), "action=tail&src=event:Application&lines=10&multiline=1",
+        tail_doc("Application", 10, APPLICATION_MULTILINE_ENTRIES), args_line("Application", 10))
+    add("search with multiline=1 matches across a description's lines and returns them whole",
+        crlf(APPLICATION), "action=search&src=event:Application&q=stopped&multiline=1",
+        search_doc("Application", "stopped", 4, APPLICATION_MULTILINE_ENTRIES[1:2]),
+        args_line("Application", 600))
     add("tail keeps the newest records when the producer writes more than asked for",
         crlf(APPLICATION), "action=tail&src=event:Application&lines=2",
         tail_doc("Application", 2, APPLICATION_ENTRIES[:2]), args_line("Application", 2))
@@ -428,7 +450,7 @@ def cases(t, tmp):
     add("a Ctrl-Z byte in a message does not end the output",
         b"  Description: before\x1aafter\r\n\r\n  Description: next\r\n",
         "action=tail&src=event:System&lines=9",
-        tail_doc("System", 9, [("", "", 0, "before\x1aafter"), ("", "", 0, "next")]),
+        tail_doc("System", 9, [("", "System", 0, "before\x1aafter"), ("", "System", 0, "next")]),
         args_line("System", 9))
     add("a 0x0A byte inside a UTF-16 unit does not split a line",
         utf16("Event[0]\r\n  Level: Warning\r\n  Description: \u010a\u0a0d end\r\n"),
@@ -437,11 +459,11 @@ def cases(t, tmp):
     add("a line of 8190 bytes and CR LF does not split its record",
         b"  Date: 2024-02-02\r\n  Source: " + b"x" * 8180 + b"\r\n  Level: Warning\r\n"
         b"  Description: kept whole\r\n", "action=tail&src=event:System&lines=9",
-        tail_doc("System", 9, [("2024-02-02", "System", 1, "kept whole")]), args_line("System", 9))
+        tail_doc("System", 9, [("2024-02-02", "x" * 95, 1, "kept whole")]), args_line("System", 9))
     add("the rest of a long line is not read as a field",
         b"  Level: Information\n  Source: " + b"x" * 8181 + b"Level: Error\n  Description: plain\n",
         "action=tail&src=event:System&lines=9",
-        tail_doc("System", 9, [("", "System", 0, "plain")]), args_line("System", 9))
+        tail_doc("System", 9, [("", "x" * 95, 0, "plain")]), args_line("System", 9))
     add("a message line of 100000 bytes is cut to 1023",
         b"  Level: Information\r\n  Description:\r\n" + b"z" * 100000 + b"\r\nmore\r\n",
         "action=tail&src=event:Application&lines=9",

@@ -76,10 +76,11 @@ static int print_gone(const char *dir, const char *action)
 	if (!DeleteFileA(path))
 		return 1;
 	plat_stdout_binary();
+	EntryRequest req = {LINES_DEFAULT, "was", 0};
 	if (strcmp(action, "tail") == 0)
-		respond_tail(&row, LINES_DEFAULT, "U");
+		respond_tail(&row, &req, "U");
 	else
-		respond_search(&row, "was", "U");
+		respond_search(&row, &req, "U");
 	return 0;
 }
 

@@ -12,6 +12,16 @@
 
 namespace {
 
+EntryRequest tail_of(int32_t lines)
+{
+	return {lines, "", 0};
+}
+
+EntryRequest search_for(const char *q)
+{
+	return {LINES_DEFAULT, q, 0};
+}
+
 const std::string kHeader = "Content-Type: application/json; charset=utf-8\r\n"
 			    "Cache-Control: no-store\r\n"
 			    "X-Content-Type-Options: nosniff\r\n\r\n";
@@ -47,11 +57,11 @@ TEST_F(Entries, ListedFileReadsAsADocument)
 {
 	std::string id = "\"file:" + path_ + "\"";
 	std::string entry = "{\"ts\":\"Jan 05 10:00:00\",\"unit\":\"app[1]\",\"sev\":\"info\",\"text\":\"said \\\"hi\\\"\"}";
-	EXPECT_EQ(capture_stdout([&] { respond_tail(&row_, 3, "U"); }),
+	EXPECT_EQ(capture_stdout([&] { EntryRequest r = tail_of(3); respond_tail(&row_, &r, "U"); }),
 		  kHeader + "{\"ok\":true,\"action\":\"tail\",\"plugin\":\"plugin_logs\",\"utc\":\"U\",\"src\":" + id +
 			  ",\"label\":\"app.log\",\"kind\":\"file\",\"requested\":3,\"count\":1,\"entries\":[" +
 			  entry + "]}\n");
-	EXPECT_EQ(capture_stdout([&] { respond_search(&row_, "HI", "U"); }),
+	EXPECT_EQ(capture_stdout([&] { EntryRequest r = search_for("HI"); respond_search(&row_, &r, "U"); }),
 		  kHeader + "{\"ok\":true,\"action\":\"search\",\"plugin\":\"plugin_logs\",\"utc\":\"U\",\"src\":" +
 			  id + ",\"label\":\"app.log\",\"q\":\"HI\",\"scanned\":1,\"count\":1,\"max\":500," +
 			  "\"truncated\":false,\"hits\":[" + entry + "]}\n");
@@ -66,19 +76,19 @@ TEST_F(Entries, FileGoneAfterListingGivesUnreadableSource)
 	const std::string search_doc = kHeader + "{\"ok\":false,\"error\":\"unreadable_source\",\"src\":" + id + "}\n";
 
 	ASSERT_EQ(unlink(path_.c_str()), 0);
-	EXPECT_EQ(capture_stdout([&] { respond_tail(&row_, 200, "U"); }), tail_doc);
-	EXPECT_EQ(capture_stdout([&] { respond_search(&row_, "x", "U"); }), search_doc);
+	EXPECT_EQ(capture_stdout([&] { EntryRequest r = tail_of(200); respond_tail(&row_, &r, "U"); }), tail_doc);
+	EXPECT_EQ(capture_stdout([&] { EntryRequest r = search_for("x"); respond_search(&row_, &r, "U"); }), search_doc);
 
 	// Replaced by a directory of the same name.
 	ASSERT_EQ(mkdir(path_.c_str(), 0755), 0);
-	EXPECT_EQ(capture_stdout([&] { respond_tail(&row_, 200, "U"); }), tail_doc);
-	EXPECT_EQ(capture_stdout([&] { respond_search(&row_, "x", "U"); }), search_doc);
+	EXPECT_EQ(capture_stdout([&] { EntryRequest r = tail_of(200); respond_tail(&row_, &r, "U"); }), tail_doc);
+	EXPECT_EQ(capture_stdout([&] { EntryRequest r = search_for("x"); respond_search(&row_, &r, "U"); }), search_doc);
 }
 
 TEST_F(Entries, EmptyQueryIsRefusedBeforeReading)
 {
 	ASSERT_EQ(unlink(path_.c_str()), 0);
-	EXPECT_EQ(capture_stdout([&] { respond_search(&row_, "", "U"); }),
+	EXPECT_EQ(capture_stdout([&] { EntryRequest r = search_for(""); respond_search(&row_, &r, "U"); }),
 		  kHeader + "{\"ok\":false,\"error\":\"missing_query\",\"message\":\"action=search needs q=<text>\"}\n");
 }
 

@@ -27,10 +27,10 @@ void collect_sink(void *ctx, const LogEntry *entry)
 
 // Feeds text the way the pipe reader does: pieces of at most 8191 bytes, each ending at
 // the first line feed.
-int32_t parse(const std::string &text, const char *log_name, const char *query, Got *got)
+int32_t parse(const std::string &text, const char *log_name, const char *query, Got *got, int multiline = 0)
 {
 	EventParser p;
-	event_parser_init(&p, log_name, query, collect_sink, got);
+	event_parser_init(&p, log_name, query, multiline, collect_sink, got);
 	size_t pos = 0;
 	while (pos < text.size()) {
 		size_t n = 0;
@@ -77,10 +77,10 @@ const std::string kExample =
 	"  Date: 2024-01-15T08:00:00.0000000Z\n"
 	"  Description: disk retry scheduled";
 
-const Want kSpooler = {"2024-01-15T10:30:00.1230000Z", "System", 0,
+const Want kSpooler = {"2024-01-15T10:30:00.1230000Z", "Example Source", 0,
 		       "The print spooler service entered the running state."};
 const Want kFollowing = {"2024-01-15T09:00:00.0000000Z", "System", 0, "Text on the following line"};
-const Want kRetry = {"2024-01-15T08:00:00.0000000Z", "", 1, "disk retry scheduled"};
+const Want kRetry = {"2024-01-15T08:00:00.0000000Z", "System", 1, "disk retry scheduled"};
 
 std::string crlf(const std::string &s)
 {
@@ -113,61 +113,61 @@ std::vector<ParseRow> parse_rows()
 		{"only blank lines", "\n\r\n \t\n\n", nullptr, 0, {}},
 		{"leading and repeated blank lines finish nothing",
 		 "\n\n  Description: one\n\n\n\n  Description: two\n\n", nullptr, 2,
-		 {{"", "", 0, "one"}, {"", "", 0, "two"}}},
+		 {{"", "System", 0, "one"}, {"", "System", 0, "two"}}},
 		{"no Description line: dropped, not counted",
 		 "Event[0]:\n  Date: d\n  Level: Error\n\nEvent[1]:\n  Description: kept\n", nullptr, 1,
-		 {{"", "", 0, "kept"}}},
+		 {{"", "System", 0, "kept"}}},
 		{"bare Description at the end of a record: dropped",
 		 "  Date: d\n  Description:\n\n  Description:   \n", nullptr, 0, {}},
 		{"description lines joined by one space, each trimmed",
 		 "  Description: first\n\t second  \r\n   third\n", nullptr, 1,
-		 {{"", "", 0, "first second third"}}},
+		 {{"", "System", 0, "first second third"}}},
 		{"field lines after Description are text",
 		 "  Level: Warning\n  Description:\n  Level: Information\n  Date: x\n", nullptr, 1,
 		 {{"", "System", 1, "Level: Information Date: x"}}},
 		{"blank line inside a description keeps the first paragraph",
 		 "  Date: d\n  Description:\nfirst paragraph\n\nsecond paragraph\n\n  Description: next\n",
-		 nullptr, 2, {{"d", "", 0, "first paragraph"}, {"", "", 0, "next"}}},
+		 nullptr, 2, {{"d", "System", 0, "first paragraph"}, {"", "System", 0, "next"}}},
 		{"the issue's example record",
 		 "Event[0]:\n  Log Name: Application\n  Source: Example Source\n"
 		 "  Date: 2020-12-14T17:09:08.940\n  Event ID: 100\n  Task: None\n  Level: Information\n"
 		 "  Opcode: Info\n  Keyword: Classic\n  User: N/A\n  User Name: N/A\n  Computer: HOST-01\n"
 		 "  Description:\nSuccessfully scheduled the service for restart.\n",
 		 nullptr, 1,
-		 {{"2020-12-14T17:09:08.940", "System", 0, "Successfully scheduled the service for restart."}}},
+		 {{"2020-12-14T17:09:08.940", "Example Source", 0, "Successfully scheduled the service for restart."}}},
 		{"Date remainder cut to 39 characters, then trimmed",
 		 "  Date:   " + std::string(40, 'X') + "\n  Description: t\n", nullptr, 1,
-		 {{std::string(36, 'X'), "", 0, "t"}}},
+		 {{std::string(36, 'X'), "System", 0, "t"}}},
 		{"later field of the same kind replaces the earlier",
 		 "  Date: first\n  Level: Error\n  Date: second\n  Level: Information\n  Description: ok\n",
 		 nullptr, 1, {{"second", "System", 0, "ok"}}},
 		{"prefixes are case-sensitive",
 		 "  date: d\n  LEVEL: Error\n  description: x\n  Description: y\n", nullptr, 1,
-		 {{"", "", 0, "y"}}},
+		 {{"", "System", 0, "y"}}},
 		{"prefix must start the trimmed line", "  The Date: d\n  xDescription: x\n", nullptr, 0, {}},
-		{"a field line is cut to 1023 characters before its text is taken",
+		{"a description line is cut to 1023 characters",
 		 "  Description: " + std::string(1100, 'a') + "\n", nullptr, 1,
-		 {{"", "", 0, std::string(1010, 'a')}}},
+		 {{"", "System", 0, std::string(1023, 'a')}}},
 		{"description cut to 1023 characters", "  Description:\n" + a1023 + "bbb\n", nullptr, 1,
-		 {{"", "", 0, a1023}}},
+		 {{"", "System", 0, a1023}}},
 		{"joined description cut to 1023 characters",
 		 "  Description:\n" + std::string(1020, 'a') + "\nbbbb\n", nullptr, 1,
-		 {{"", "", 0, std::string(1020, 'a') + " bb"}}},
+		 {{"", "System", 0, std::string(1020, 'a') + " bb"}}},
 		{"a line of 8191 bytes does not split its record",
 		 "  Date: d\n  Source: " + std::string(8181, 'x') + "\n  Level: Warning\n  Description: kept\n", nullptr, 1,
-		 {{"d", "System", 1, "kept"}}},
+		 {{"d", std::string(95, 'x'), 1, "kept"}}},
 		{"the rest of a long line is never a field line",
 		 "  Source: " + std::string(8181, 'x') + "Level: Error\n  Description: plain\n", nullptr, 1,
-		 {{"", "", 0, "plain"}}},
+		 {{"", std::string(95, 'x'), 0, "plain"}}},
 		{"CR LF that straddles the read buffer",
 		 "  Date: d\n  Source: " + std::string(8180, 'x') + "\r\n  Description: kept\n", nullptr, 1,
-		 {{"d", "", 0, "kept"}}},
+		 {{"d", std::string(95, 'x'), 0, "kept"}}},
 		{"the rest of a long description line is dropped, the next line joins",
-		 "  Description: " + std::string(20000, 'z') + "\nmore\n", nullptr, 1,
-		 {{"", "", 0, std::string(1010, 'z') + " more"}}},
+		 "  Description: " + std::string(1000, 'z') + std::string(20000, 'y') + "\nmore\n", nullptr, 1,
+		 {{"", "System", 0, std::string(1000, 'z') + std::string(23, 'y')}}},
 		{"a NUL byte does not end the record",
 		 std::string("  Date: d\n", 10) + std::string("\0junk\n", 6) + "  Description: t\n", nullptr,
-		 1, {{"d", "", 0, "t"}}},
+		 1, {{"d", "System", 0, "t"}}},
 		{"Error level", rec("Error", "all fine"), nullptr, 1, {{"d", "System", 2, "all fine"}}},
 		{"Critical level", rec("Critical", "all fine"), nullptr, 1, {{"d", "System", 2, "all fine"}}},
 		{"Warning level", rec("Warning", "all fine"), nullptr, 1, {{"d", "System", 1, "all fine"}}},
@@ -182,7 +182,7 @@ std::vector<ParseRow> parse_rows()
 		{"empty level", rec("", "fine"), nullptr, 1, {{"d", "System", 0, "fine"}}},
 		{"level does not leak into the next record",
 		 rec("Error", "one") + "Event[1]:\n  Description: two\n", nullptr, 2,
-		 {{"d", "System", 2, "one"}, {"", "", 0, "two"}}},
+		 {{"d", "System", 2, "one"}, {"", "System", 0, "two"}}},
 		{"a level is matched whole", rec("Errors", "fine") + rec("Error 5", "fine") + rec("No warning", "x"),
 		 nullptr, 3, {{"d", "System", 0, "fine"}, {"d", "System", 0, "fine"}, {"d", "System", 0, "x"}}},
 		{"a level's surrounding blanks do not count", "  Level: \t Warning \t\n  Description: x\n", nullptr, 1,
@@ -201,22 +201,22 @@ std::vector<ParseRow> parse_rows()
 		  {"2019-05-26T10:21:11.251", "System", 1, "second"}}},
 		{"the blank line between header records ends nothing by itself",
 		 "Event[0]:\n  Description: one\n\n\n\nEvent[1]:\n  Description: two\n\n", nullptr, 2,
-		 {{"", "", 0, "one"}, {"", "", 0, "two"}}},
+		 {{"", "System", 0, "one"}, {"", "System", 0, "two"}}},
 		{"a header ends a headerless record",
 		 "  Description: one\nmore\nEvent[7]:\n  Description: two\n", nullptr, 2,
-		 {{"", "", 0, "one more"}, {"", "", 0, "two"}}},
+		 {{"", "System", 0, "one more"}, {"", "System", 0, "two"}}},
 		{"headers are recognised after trimming", "Event[0]\n  Description: a\n\nb\n \tEvent[12]: \r\n"
-		 "  Description: c\n", nullptr, 2, {{"", "", 0, "a b"}, {"", "", 0, "c"}}},
+		 "  Description: c\n", nullptr, 2, {{"", "System", 0, "a b"}, {"", "System", 0, "c"}}},
 		{"lines that only look like headers are text",
 		 "Event[0]\n  Description: a\nEvent[]\nEvent[x]\nEvent[1]x\nEvent[1]::\nevent[1]\nEvent[ 1]\n", nullptr, 1,
-		 {{"", "", 0, "a Event[] Event[x] Event[1]x Event[1]:: event[1] Event[ 1]"}}},
+		 {{"", "System", 0, "a Event[] Event[x] Event[1]x Event[1]:: event[1] Event[ 1]"}}},
 		{"before its description a header record ends at a blank line",
 		 "Event[0]\n  Date: d\n\n  Level: Error\n  Description: x\n", nullptr, 1, {{"", "System", 2, "x"}}},
 		{"a header record without text is dropped", "Event[0]\n  Description:\n\n\nEvent[1]\n  Description: y\n",
-		 nullptr, 1, {{"", "", 0, "y"}}},
+		 nullptr, 1, {{"", "System", 0, "y"}}},
 		{"a joined description is never cut inside a character",
 		 "Event[0]\n  Description:\n" + std::string(1011, 'a') + "\nПривет мир\n", nullptr, 1,
-		 {{"", "", 0, std::string(1011, 'a') + " Приве"}}},
+		 {{"", "System", 0, std::string(1011, 'a') + " Приве"}}},
 	};
 }
 
@@ -305,7 +305,7 @@ std::string utf16le(const std::string &utf8, bool mark)
 int32_t stream(const std::string &raw, size_t piece, int32_t limit, Got *got)
 {
 	EventStream s;
-	event_stream_init(&s, "Application", limit, nullptr, collect_sink, got);
+	event_stream_init(&s, "Application", limit, nullptr, 0, collect_sink, got);
 	for (size_t at = 0; at < raw.size(); at += piece) {
 		if (!event_stream_feed(&s, raw.data() + at, std::min(piece, raw.size() - at)))
 			break;
@@ -367,7 +367,7 @@ TEST(EventStream, LinesLongerThanTheBufferArriveInPieces)
 	Got got;
 	EXPECT_EQ(stream(utf16le(raw, true), 4096, 0, &got), 1);
 	ASSERT_EQ(got.entries.size(), 1u);
-	EXPECT_STREQ(got.entries[0].unit, "");
+	EXPECT_STREQ(got.entries[0].unit, "Application");
 	EXPECT_STREQ(got.entries[0].text, "t");
 }
 
@@ -395,12 +395,95 @@ TEST(EventStream, StopsAtTheLimit)
 	EXPECT_EQ(got.entries.size(), 50u);
 }
 
-TEST(EventParser, UnitIsTheLogName)
+TEST(EventParser, UnitIsTheLogNameWithoutASource)
 {
 	Got got;
 	EXPECT_EQ(parse("  Level: Information\n  Description: x\n", "Application", nullptr, &got), 1);
 	ASSERT_EQ(got.entries.size(), 1u);
 	EXPECT_STREQ(got.entries[0].unit, "Application");
+	EXPECT_EQ(got.entries[0].event_id, EVENT_ID_NONE);
+}
+
+// Records as wevtutil qe /f:text writes them: Kernel-Power's unexpected shutdown and a
+// Windows Error Reporting record, whose description is a block of lines.
+const std::string kKernelPower =
+	"Event[0]:\r\n"
+	"  Log Name: System\r\n"
+	"  Source: Microsoft-Windows-Kernel-Power\r\n"
+	"  Date: 2024-01-15T10:30:00.1230000Z\r\n"
+	"  Event ID: 41\r\n"
+	"  Task: N/A\r\n"
+	"  Level: Critical\r\n"
+	"  Opcode: Info\r\n"
+	"  Keyword: N/A\r\n"
+	"  User: S-1-5-18\r\n"
+	"  User Name: NT AUTHORITY\\SYSTEM\r\n"
+	"  Computer: HOST-01\r\n"
+	"  Description: \r\n"
+	"The system has rebooted without cleanly shutting down first. This error could be caused if the "
+	"system stopped responding, crashed, or lost power unexpectedly.\r\n"
+	"\r\n"
+	"Event[1]:\r\n"
+	"  Log Name: Application\r\n"
+	"  Source: Windows Error Reporting\r\n"
+	"  Date: 2024-01-15T10:31:00.0000000Z\r\n"
+	"  Event ID: 1001\r\n"
+	"  Task: N/A\r\n"
+	"  Level: Information\r\n"
+	"  Description: \r\n"
+	"Fault bucket , type 0\r\n"
+	"Event Name: APPCRASH\r\n"
+	"Response: Not available\r\n"
+	"\r\n"
+	"Problem signature:\r\n"
+	"P1: app.exe\r\n"
+	"P2: 1.0.0.0\r\n"
+	"\r\n"
+	"\r\n"
+	"Event[2]:\r\n"
+	"  Source: Service Control Manager\r\n"
+	"  Event ID: not a number\r\n"
+	"  Description: The service entered the running state.\r\n";
+
+TEST(EventParser, SourceAndEventIdAsEventViewerShowsThem)
+{
+	Got got;
+	EXPECT_EQ(parse(kKernelPower, "System", nullptr, &got), 3);
+	ASSERT_EQ(got.entries.size(), 3u);
+	EXPECT_STREQ(got.entries[0].unit, "Kernel-Power");
+	EXPECT_EQ(got.entries[0].event_id, 41);
+	EXPECT_EQ(got.entries[0].sev, SEV_ERR);
+	EXPECT_STREQ(got.entries[1].unit, "Windows Error Reporting");
+	EXPECT_EQ(got.entries[1].event_id, 1001);
+	// Without its line breaks a description reads as one line, as before.
+	EXPECT_STREQ(got.entries[1].text, "Fault bucket , type 0 Event Name: APPCRASH Response: Not available "
+					  "Problem signature: P1: app.exe P2: 1.0.0.0");
+	EXPECT_STREQ(got.entries[2].unit, "Service Control Manager");
+	EXPECT_EQ(got.entries[2].event_id, EVENT_ID_NONE);
+}
+
+TEST(EventParser, MultilineKeepsLinesAndParagraphs)
+{
+	Got got;
+	EXPECT_EQ(parse(kKernelPower, "System", nullptr, &got, 1), 3);
+	ASSERT_EQ(got.entries.size(), 3u);
+	EXPECT_STREQ(got.entries[1].text, "Fault bucket , type 0\nEvent Name: APPCRASH\nResponse: Not available\n\n"
+					  "Problem signature:\nP1: app.exe\nP2: 1.0.0.0");
+	EXPECT_STREQ(got.entries[2].text, "The service entered the running state.");
+
+	// The longer bound holds, cut between characters; a line of "Error" in the middle does not
+	// change the level the first line gives.
+	std::string big = "Event[0]:\n  Description:\nfirst line fine\nan error follows\n";
+	for (int i = 0; i < 3000; i++)
+		big += "Привет\n";
+	got.entries.clear();
+	EXPECT_EQ(parse(big, "System", nullptr, &got, 1), 1);
+	ASSERT_EQ(got.entries.size(), 1u);
+	size_t len = strlen(got.entries[0].text);
+	EXPECT_LE(len, (size_t)ENTRY_TEXT_MAX);
+	EXPECT_GT(len, (size_t)ENTRY_TEXT_MAX - 14);
+	EXPECT_EQ(utf8_valid_len(got.entries[0].text, len), len);
+	EXPECT_EQ(got.entries[0].sev, SEV_INFO);
 }
 
 // A folder holding a fake wevtutil first on PATH: it records its arguments, where its
@@ -466,11 +549,11 @@ TEST_F(FakeWevtutil, RefusedNamesStartNoCommand)
 	for (const char *name : {"system", "Security", "System ", " System", "", "Application;ls",
 				 "SystemX"}) {
 		Got got;
-		EXPECT_EQ(stream_event_log(name, 200, nullptr, collect_sink, &got), -1) << name;
+		EXPECT_EQ(stream_event_log(name, 200, nullptr, 0, collect_sink, &got), -1) << name;
 		EXPECT_EQ(args(), "(not run)") << name;
 	}
 	Got got;
-	EXPECT_EQ(stream_event_log(nullptr, 200, nullptr, collect_sink, &got), -1);
+	EXPECT_EQ(stream_event_log(nullptr, 200, nullptr, 0, collect_sink, &got), -1);
 	EXPECT_EQ(args(), "(not run)");
 }
 
@@ -478,13 +561,13 @@ TEST_F(FakeWevtutil, CommandLineAndStandardHandles)
 {
 	write_file("out", kExample);
 	Got got;
-	EXPECT_EQ(stream_event_log("System", 200, nullptr, collect_sink, &got), 3);
+	EXPECT_EQ(stream_event_log("System", 200, nullptr, 0, collect_sink, &got), 3);
 	EXPECT_EQ(got.entries.size(), 3u);
 	EXPECT_EQ(args(), "qe\nSystem\n/c:200\n/rd:true\n/f:text\n/uni:true\n/dev/null\n/dev/null\nown-group\n");
 	Got hits;
-	EXPECT_EQ(stream_event_log("Application", 600, "disk", collect_sink, &hits), 3);
+	EXPECT_EQ(stream_event_log("Application", 600, "disk", 0, collect_sink, &hits), 3);
 	ASSERT_EQ(hits.entries.size(), 1u);
-	EXPECT_STREQ(hits.entries[0].unit, "");
+	EXPECT_STREQ(hits.entries[0].unit, "Application");
 	EXPECT_EQ(args(), "qe\nApplication\n/c:600\n/rd:true\n/f:text\n/uni:true\n/dev/null\n/dev/null\nown-group\n");
 }
 
@@ -492,7 +575,7 @@ TEST_F(FakeWevtutil, Utf16Output)
 {
 	write_file("out", utf16le(kReal, true));
 	Got got;
-	EXPECT_EQ(stream_event_log("Application", 200, nullptr, collect_sink, &got), 2);
+	EXPECT_EQ(stream_event_log("Application", 200, nullptr, 0, collect_sink, &got), 2);
 	ASSERT_EQ(got.entries.size(), 2u);
 	EXPECT_STREQ(got.entries[1].text, "服务 \u010a 已停止。");
 }
@@ -501,7 +584,7 @@ TEST_F(FakeWevtutil, NoMoreRecordsThanAskedFor)
 {
 	write_file("out", numbered_records(5000));
 	Got got;
-	EXPECT_EQ(stream_event_log("System", 3, nullptr, collect_sink, &got), 3);
+	EXPECT_EQ(stream_event_log("System", 3, nullptr, 0, collect_sink, &got), 3);
 	ASSERT_EQ(got.entries.size(), 3u);
 	EXPECT_STREQ(got.entries[0].text, "record 0");
 	EXPECT_STREQ(got.entries[2].text, "record 2");
@@ -513,7 +596,7 @@ TEST_F(FakeWevtutil, AtTheCountTheToolIsNotWaitedFor)
 	write_file("then", "sleep 30\n");
 	time_t start = time(nullptr);
 	Got got;
-	EXPECT_EQ(stream_event_log("System", 3, nullptr, collect_sink, &got), 3);
+	EXPECT_EQ(stream_event_log("System", 3, nullptr, 0, collect_sink, &got), 3);
 	EXPECT_LT(time(nullptr) - start, 10);
 	ASSERT_EQ(got.entries.size(), 3u);
 	EXPECT_STREQ(got.entries[2].text, "record 2");
@@ -537,7 +620,7 @@ TEST_F(FakeWevtutil, ExitStatus)
 		write_file("out", row.out);
 		write_file("then", row.then);
 		Got got;
-		EXPECT_EQ(stream_event_log("System", 200, nullptr, collect_sink, &got), row.want) << row.name;
+		EXPECT_EQ(stream_event_log("System", 200, nullptr, 0, collect_sink, &got), row.want) << row.name;
 		EXPECT_NE(args(), "(not run)") << row.name;
 	}
 }
@@ -547,9 +630,9 @@ TEST_F(FakeWevtutil, ToolThatCannotStart)
 	Got got;
 	chmod((dir + "/wevtutil").c_str(), 0644);
 	setenv("PATH", dir.c_str(), 1);
-	EXPECT_EQ(stream_event_log("System", 200, nullptr, collect_sink, &got), -1);
+	EXPECT_EQ(stream_event_log("System", 200, nullptr, 0, collect_sink, &got), -1);
 	setenv("PATH", "/nonexistent", 1);
-	EXPECT_EQ(stream_event_log("System", 200, nullptr, collect_sink, &got), -1);
+	EXPECT_EQ(stream_event_log("System", 200, nullptr, 0, collect_sink, &got), -1);
 	EXPECT_TRUE(got.entries.empty());
 	EXPECT_EQ(args(), "(not run)");
 }

@@ -16,6 +16,7 @@
 
 #include "plugin_logs/plugin_logs.h"
 #include "platform.h"
+#include "stored.h"
 
 namespace {
 
@@ -48,13 +49,9 @@ protected:
 	// A tail of capacity entries; returns the texts oldest first.
 	std::vector<std::string> tail(int32_t capacity, int32_t *result)
 	{
-		std::vector<LogEntry> slots((size_t)capacity);
-		EntryCollector ring = {slots.data(), capacity, 0, 0};
-		*result = read_log_file(path_.c_str(), nullptr, &ring, nullptr, 0);
-		std::vector<std::string> out;
-		for (int32_t k = 0; k < ring.count; k++)
-			out.push_back(slots[(size_t)((ring.start + k) % capacity)].text);
-		return out;
+		OwnedCollector ring(capacity, 1);
+		*result = read_log_file(path_.c_str(), nullptr, 0, &ring.c);
+		return kept_texts(ring.c);
 	}
 	// The first entries of the window, through a hit list without a query.
 	std::vector<std::string> head(int32_t *result)
@@ -63,13 +60,9 @@ protected:
 	}
 	std::vector<std::string> search(const char *q, int32_t *result)
 	{
-		std::vector<LogEntry> slots(SEARCH_HITS_MAX);
-		EntryCollector hits = {slots.data(), SEARCH_HITS_MAX, 0, 0};
-		*result = read_log_file(path_.c_str(), q, nullptr, &hits, SEARCH_HITS_MAX);
-		std::vector<std::string> out;
-		for (int32_t k = 0; k < hits.count; k++)
-			out.push_back(slots[(size_t)k].text);
-		return out;
+		OwnedCollector hits(SEARCH_HITS_MAX, 0);
+		*result = read_log_file(path_.c_str(), q, 0, &hits.c);
+		return kept_texts(hits.c);
 	}
 	std::string dir_;
 	std::string path_;
@@ -103,10 +96,9 @@ TEST_F(LogFile, UnreadablePathsGiveMinusOneAndDeliverNothing)
 	ASSERT_EQ(symlink("/dev/zero", dev.c_str()), 0);
 	const std::string paths[] = {dir_ + "/missing.log", dir_, fifo, dev};
 	for (const std::string &p : paths) {
-		LogEntry slot = {};
-		EntryCollector ring = {&slot, 1, 0, 0};
-		EXPECT_EQ(read_log_file(p.c_str(), nullptr, &ring, nullptr, 0), -1) << p;
-		EXPECT_EQ(ring.count, 0);
+		OwnedCollector ring(1, 1);
+		EXPECT_EQ(read_log_file(p.c_str(), nullptr, 0, &ring.c), -1) << p;
+		EXPECT_EQ(ring.c.count, 0);
 	}
 }
 
@@ -190,14 +182,14 @@ TEST_F(LogFile, LinesThatAreNotUtf8ShowUFFFD)
 {
 	int32_t n;
 	write("Gr\xfc\xdf" "e aus K\xf6ln\nJan 05 10:00:00 h Dienst\xe9[1]: Stra\xdf" "e\nvalid caf\xc3\xa9\n");
-	std::vector<LogEntry> slots(4);
-	EntryCollector ring = {slots.data(), 4, 0, 0};
-	ASSERT_EQ(read_log_file(path_.c_str(), nullptr, &ring, nullptr, 0), 3);
+	OwnedCollector ring(4, 1);
+	ASSERT_EQ(read_log_file(path_.c_str(), nullptr, 0, &ring.c), 3);
+	std::vector<Kept> slots = kept(ring.c);
 	const std::string fffd = "\xef\xbf\xbd";
-	EXPECT_EQ(std::string(slots[0].text), "Gr" + fffd + fffd + "e aus K" + fffd + "ln");
-	EXPECT_EQ(std::string(slots[1].unit), "Dienst" + fffd + "[1]");
-	EXPECT_EQ(std::string(slots[1].text), "Stra" + fffd + "e");
-	EXPECT_EQ(std::string(slots[2].text), "valid caf\xc3\xa9");
+	EXPECT_EQ(slots[0].text, "Gr" + fffd + fffd + "e aus K" + fffd + "ln");
+	EXPECT_EQ(slots[1].unit, "Dienst" + fffd + "[1]");
+	EXPECT_EQ(slots[1].text, "Stra" + fffd + "e");
+	EXPECT_EQ(slots[2].text, "valid caf\xc3\xa9");
 	// The search sees the text as it is shown.
 	EXPECT_EQ(search("\xef\xbf\xbdln", &n), (std::vector<std::string>{slots[0].text}));
 	EXPECT_TRUE(search("K\xf6ln", &n).empty());
@@ -362,44 +354,30 @@ TEST_F(LogFile, SearchFindsWhatParsingEveryLineFinds)
 				    (ci_contains(p.text, q.c_str()) || ci_contains(p.unit, q.c_str()) || ci_contains(p.ts, q.c_str())))
 					want.push_back(&p);
 			}
-			std::vector<LogEntry> slots(SEARCH_HITS_MAX);
-			EntryCollector hits = {slots.data(), SEARCH_HITS_MAX, 0, 0};
+			OwnedCollector hits(SEARCH_HITS_MAX, 0);
 			std::string what = "file " + std::to_string(file) + " q " + testing::PrintToString(q);
-			ASSERT_EQ(read_log_file(path_.c_str(), q.c_str(), nullptr, &hits, SEARCH_HITS_MAX), (int32_t)lines.size()) << what;
-			ASSERT_EQ(hits.count, (int32_t)want.size()) << what;
+			ASSERT_EQ(read_log_file(path_.c_str(), q.c_str(), 0, &hits.c), (int32_t)lines.size()) << what;
+			ASSERT_EQ(hits.c.count, (int32_t)want.size()) << what;
+			std::vector<Kept> slots = kept(hits.c);
 			for (size_t k = 0; k < want.size(); k++) {
-				ASSERT_STREQ(slots[k].text, want[k]->text) << what;
-				ASSERT_STREQ(slots[k].unit, want[k]->unit) << what;
-				ASSERT_STREQ(slots[k].ts, want[k]->ts) << what;
+				ASSERT_EQ(slots[k].text, want[k]->text) << what;
+				ASSERT_EQ(slots[k].unit, want[k]->unit) << what;
+				ASSERT_EQ(slots[k].ts, want[k]->ts) << what;
 			}
 		}
 	}
 }
 
-TEST_F(LogFile, BothCollectorsReceiveEachPassingEntry)
-{
-	write(numbered_lines(1, 5));
-	LogEntry ring_slots[2] = {};
-	LogEntry hit_slots[3] = {};
-	EntryCollector ring = {ring_slots, 2, 0, 0};
-	EntryCollector hits = {hit_slots, 3, 0, 0};
-	EXPECT_EQ(read_log_file(path_.c_str(), "line", &ring, &hits, 3), 5);
-	EXPECT_EQ(ring.count, 2);
-	EXPECT_EQ(hits.count, 3);
-	EXPECT_STREQ(ring_slots[ring.start].text, "line 4");
-	EXPECT_STREQ(hit_slots[2].text, "line 3");
-}
-
 TEST_F(LogFile, SeverityComesFromTheTextOnly)
 {
 	write("Jan 05 10:00:00 error-host failed-unit: all fine\nplain error here\n");
-	LogEntry slots[2] = {};
-	EntryCollector ring = {slots, 2, 0, 0};
-	ASSERT_EQ(read_log_file(path_.c_str(), nullptr, &ring, nullptr, 0), 2);
+	OwnedCollector ring(2, 1);
+	ASSERT_EQ(read_log_file(path_.c_str(), nullptr, 0, &ring.c), 2);
+	std::vector<Kept> slots = kept(ring.c);
 	// Classification waits until an entry is printed, and then reads the text alone.
 	EXPECT_EQ(slots[0].sev, SEV_UNCLASSIFIED);
-	EXPECT_EQ(severity_of(slots[0].text), SEV_INFO);
-	EXPECT_EQ(severity_of(slots[1].text), SEV_ERR);
+	EXPECT_EQ(severity_of(slots[0].text.c_str()), SEV_INFO);
+	EXPECT_EQ(severity_of(slots[1].text.c_str()), SEV_ERR);
 }
 
 TEST_F(LogFile, AGrowingLogIsFollowedOnlySoFar)
@@ -429,6 +407,190 @@ TEST_F(LogFile, AGrowingLogIsFollowedOnlySoFar)
 	// The window and the allowance: 4 MiB each, at most one line per 64 bytes.
 	EXPECT_GE(n, (int32_t)(kWindow / 64));
 	EXPECT_LE(n, (int32_t)(2 * kWindow / 64) + 1);
+}
+
+// Traces as .NET (log4net's default layout), Java (Spring Boot's console layout) and Python's
+// logging module write them: a stamped first line, then lines of their own.
+const std::string kDotNet =
+	"2024-01-15 10:30:00,123 [12] ERROR MyApp.OrderService - Order 7 failed\r\n"
+	"System.InvalidOperationException: Sequence contains no elements\r\n"
+	"   at System.Linq.ThrowHelper.ThrowNoElementsException()\r\n"
+	"   at MyApp.OrderService.Place(Order order) in C:\\src\\OrderService.cs:line 42\r\n";
+const std::string kJava =
+	"2024-01-15T10:30:01.500+01:00 ERROR 4242 --- [           main] o.s.boot.SpringApplication               "
+	": Application run failed\n"
+	"java.lang.IllegalStateException: Failed to execute CommandLineRunner\n"
+	"\tat org.springframework.boot.SpringApplication.callRunner(SpringApplication.java:771)\n"
+	"Caused by: java.lang.NullPointerException: null\n"
+	"\tat com.example.App.run(App.java:21)\n"
+	"\t... 2 common frames omitted\n";
+const std::string kPython =
+	"2024-01-15 10:30:02,500 INFO worker started\n"
+	"2024-01-15 10:30:03,000 ERROR worker crashed\n"
+	"Traceback (most recent call last):\n"
+	"  File \"/srv/app/worker.py\", line 10, in run\n"
+	"    result = compute()\n"
+	"ZeroDivisionError: division by zero\n";
+
+std::string without_cr(std::string s)
+{
+	std::string out;
+	for (char c : s)
+		if (c != '\r')
+			out += c;
+	return out;
+}
+
+std::string bare_lines(const std::string &s)
+{
+	std::string t = without_cr(s);
+	return t.substr(0, t.size() - 1);
+}
+
+class Multiline : public LogFile {
+protected:
+	std::vector<Kept> tail_of(int32_t capacity, int multiline, int32_t *result)
+	{
+		OwnedCollector ring(capacity, 1);
+		*result = tail_log_file(path_.c_str(), multiline, &ring.c);
+		return kept(ring.c);
+	}
+	std::vector<Kept> search_of(const char *q, int multiline, int32_t *result)
+	{
+		OwnedCollector hits(SEARCH_HITS_MAX, 0);
+		*result = read_log_file(path_.c_str(), q, multiline, &hits.c);
+		return kept(hits.c);
+	}
+};
+
+TEST_F(Multiline, TracesJoinTheEntryTheyFollow)
+{
+	write(kDotNet + kJava + kPython);
+	int32_t n;
+	std::vector<Kept> got = tail_of(200, 1, &n);
+	EXPECT_EQ(n, 16);
+	ASSERT_EQ(got.size(), 4u);
+	EXPECT_EQ(got[0].ts, "2024-01-15 10:30:00,123");
+	EXPECT_EQ(got[0].text, "[12] ERROR MyApp.OrderService - Order 7 failed\n" +
+				       bare_lines(kDotNet.substr(kDotNet.find('\n') + 1)));
+	EXPECT_EQ(got[0].lines, 4);
+	EXPECT_EQ(got[1].lines, 6);
+	EXPECT_NE(got[1].text.find("\n\t... 2 common frames omitted"), std::string::npos);
+	EXPECT_EQ(got[2].text, "INFO worker started");
+	EXPECT_EQ(got[3].text, "ERROR worker crashed\n" + bare_lines(kPython.substr(kPython.find("Traceback"))));
+
+	// The newest N are whole entries, not lines.
+	got = tail_of(2, 1, &n);
+	ASSERT_EQ(got.size(), 2u);
+	EXPECT_EQ(got[1].lines, 5);
+	EXPECT_EQ(got[0].text, "INFO worker started");
+
+	// Without asking, one entry a line as before.
+	got = tail_of(200, 0, &n);
+	EXPECT_EQ(got.size(), 16u);
+	EXPECT_EQ(got[1].text, "System.InvalidOperationException: Sequence contains no elements");
+}
+
+TEST_F(Multiline, SearchFindsWholeEntriesByAnyLine)
+{
+	write(kDotNet + kJava + kPython);
+	int32_t n;
+	std::vector<Kept> got = search_of("nullpointer", 1, &n);
+	EXPECT_EQ(n, 16);
+	ASSERT_EQ(got.size(), 1u);
+	EXPECT_EQ(got[0].ts, "2024-01-15T10:30:01.500+01:00");
+	EXPECT_EQ(got[0].lines, 6);
+	got = search_of("worker", 1, &n);
+	ASSERT_EQ(got.size(), 2u);
+	EXPECT_EQ(got[1].lines, 5);
+	got = search_of("2024-01-15 10:30:00", 1, &n);
+	ASSERT_EQ(got.size(), 1u);
+	EXPECT_EQ(got[0].lines, 4);
+	EXPECT_TRUE(search_of("not there", 1, &n).empty());
+
+	got = search_of("nullpointer", 0, &n);
+	ASSERT_EQ(got.size(), 1u);
+	EXPECT_EQ(got[0].text, "Caused by: java.lang.NullPointerException: null");
+}
+
+TEST_F(Multiline, LinesBeforeTheFirstStampOfTheWindowAreAnEntryOfTheirOwn)
+{
+	// The window begins with the rest of an entry that began before it.
+	std::string rest = "Frame()\n   at A.B()\n   at C.D()\n" + kPython;
+	while (rest.size() < (size_t)kWindow)
+		rest += "2024-01-15 10:31:00,000 INFO filler\n";
+	rest.resize((size_t)kWindow);
+	rest.back() = '\n';
+	write("2024-01-15 10:29:00,000 ERROR began before\n   at Z.Y" + rest);
+	int32_t n;
+	std::vector<Kept> got = search_of("A.B()", 1, &n);
+	ASSERT_EQ(got.size(), 1u);
+	EXPECT_EQ(got[0].ts, "");
+	EXPECT_EQ(got[0].text, "Frame()\n   at A.B()\n   at C.D()");
+
+	// At the file's start nothing began before: such lines are entries of one line, and so are
+	// lines without a timestamp in a log that never has one.
+	write("   at A.B()\n   at C.D()\n" + kPython);
+	got = tail_of(10, 1, &n);
+	ASSERT_EQ(got.size(), 4u);
+	EXPECT_EQ(got[0].text, "   at A.B()");
+	write(">>>  [Device Install (Hardware initiated) - USB\\VID_046D&PID_C52B]\n"
+	      ">>>  Section start 2024/01/15 10:30:00.123\n"
+	      "     ump: Creating Install Process: DrvInst.exe 10:30:00.125\n"
+	      "<<<  Section end 2024/01/15 10:30:01.500\n");
+	got = tail_of(10, 1, &n);
+	EXPECT_EQ(got.size(), 4u);
+}
+
+TEST_F(Multiline, BoundsStartAnotherEntryAndLoseNothing)
+{
+	// 250 lines: 200 in the first entry, the rest in an entry of their own.
+	std::string content = "2024-01-15 10:30:00,123 ERROR dump follows\n";
+	for (int i = 1; i < 250; i++)
+		content += "  frame " + std::to_string(i) + "\n";
+	write(content);
+	int32_t n;
+	std::vector<Kept> got = tail_of(10, 1, &n);
+	ASSERT_EQ(got.size(), 2u);
+	EXPECT_EQ(got[0].lines, ENTRY_LINES_MAX);
+	EXPECT_EQ(got[1].lines, 50);
+	EXPECT_EQ(got[1].text.substr(0, 12), "  frame 200\n");
+
+	// Bytes: 20 lines of 1000 bytes, then a long line of 5000 read in parts (joined without a
+	// line feed); the entry ends before the piece that would pass 16383 bytes.
+	content = "2024-01-15 10:30:00,123 INFO big\n";
+	for (int i = 0; i < 20; i++)
+		content += std::string(999, (char)('a' + i)) + "\n";
+	write(content);
+	got = tail_of(10, 1, &n);
+	ASSERT_EQ(got.size(), 2u);
+	EXPECT_LE(got[0].text.size(), (size_t)ENTRY_TEXT_MAX);
+	EXPECT_EQ(got[0].lines, 17);
+	EXPECT_EQ(got[1].text, std::string(999, 'q') + "\n" + std::string(999, 'r') + "\n" + std::string(999, 's') +
+				       "\n" + std::string(999, 't'));
+
+	write("2024-01-15 10:30:00,123 INFO long\n" + std::string(5000, 'L') + "\n");
+	got = tail_of(10, 1, &n);
+	ASSERT_EQ(got.size(), 1u);
+	EXPECT_EQ(got[0].text, "INFO long\n" + std::string(5000, 'L'));
+	EXPECT_EQ(got[0].lines, 2);
+}
+
+TEST_F(Multiline, ATailOfEntriesReadsFurtherBackThanItsLines)
+{
+	// 300 entries of 20 lines: a tail of 100 entries needs 2000 lines.
+	std::string content;
+	for (int i = 0; i < 300; i++) {
+		content += "2024-01-15 10:30:00,123 ERROR entry " + std::to_string(i) + "\n";
+		for (int k = 0; k < 19; k++)
+			content += "   at frame " + std::to_string(k) + "\n";
+	}
+	write(content);
+	int32_t n;
+	std::vector<Kept> got = tail_of(100, 1, &n);
+	ASSERT_EQ(got.size(), 100u);
+	EXPECT_EQ(got[0].text.substr(0, 15), "ERROR entry 200");
+	EXPECT_EQ(got[99].lines, 20);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "plugin_logs/plugin_logs.h"
+#include "stored.h"
 
 namespace {
 
@@ -56,22 +57,23 @@ protected:
 		fclose(f);
 	}
 
-	// Compares the kept entries of both readers for one ring size.
+	// Compares the kept entries of both readers for one ring size, one entry a line and with
+	// lines joined into entries.
 	void expect_same(int32_t capacity, const std::string &what)
 	{
-		std::vector<LogEntry> a(capacity), b(capacity);
-		EntryCollector forward = {a.data(), capacity, 0, 0};
-		EntryCollector backward = {b.data(), capacity, 0, 0};
-		ASSERT_GE(read_log_file(path_.c_str(), nullptr, &forward, nullptr, 0), 0) << what;
-		ASSERT_GE(tail_log_file(path_.c_str(), &backward), 0) << what;
-		ASSERT_EQ(forward.count, backward.count) << what << " capacity " << capacity;
-		for (int32_t i = 0; i < forward.count; i++) {
-			const LogEntry &x = a[(forward.start + i) % capacity];
-			const LogEntry &y = b[(backward.start + i) % capacity];
-			ASSERT_STREQ(x.ts, y.ts) << what << " entry " << i;
-			ASSERT_STREQ(x.unit, y.unit) << what << " entry " << i;
-			ASSERT_STREQ(x.text, y.text) << what << " entry " << i;
-			ASSERT_EQ(x.sev, y.sev) << what << " entry " << i;
+		for (int multiline = 0; multiline <= 1; multiline++) {
+			OwnedCollector forward(capacity, 1), backward(capacity, 1);
+			ASSERT_GE(read_log_file(path_.c_str(), nullptr, multiline, &forward.c), 0) << what;
+			ASSERT_GE(tail_log_file(path_.c_str(), multiline, &backward.c), 0) << what;
+			std::vector<Kept> a = kept(forward.c), b = kept(backward.c);
+			ASSERT_EQ(a.size(), b.size()) << what << " capacity " << capacity << " multiline " << multiline;
+			for (size_t i = 0; i < a.size(); i++) {
+				ASSERT_EQ(a[i].ts, b[i].ts) << what << " entry " << i;
+				ASSERT_EQ(a[i].unit, b[i].unit) << what << " entry " << i;
+				ASSERT_EQ(a[i].text, b[i].text) << what << " entry " << i << " multiline " << multiline;
+				ASSERT_EQ(a[i].sev, b[i].sev) << what << " entry " << i;
+				ASSERT_EQ(a[i].lines, b[i].lines) << what << " entry " << i;
+			}
 		}
 	}
 
@@ -139,11 +141,10 @@ TEST_F(LogTail, WindowWithoutLineFeedsKeepsNothing)
 
 TEST_F(LogTail, FailsLikeTheForwardReader)
 {
-	LogEntry slots[2];
-	EntryCollector ring = {slots, 2, 0, 0};
-	EXPECT_EQ(tail_log_file("/nonexistent/x.log", &ring), -1);
-	EXPECT_EQ(tail_log_file("/tmp", &ring), -1);
-	EXPECT_EQ(ring.count, 0);
+	OwnedCollector ring(2, 1);
+	EXPECT_EQ(tail_log_file("/nonexistent/x.log", 0, &ring.c), -1);
+	EXPECT_EQ(tail_log_file("/tmp", 1, &ring.c), -1);
+	EXPECT_EQ(ring.c.count, 0);
 }
 
 }  // namespace

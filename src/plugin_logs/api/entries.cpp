@@ -4,13 +4,13 @@
 
 #include <string.h>
 
-/* An entry object whose every text byte takes the longest escape, and its keys and comma. */
+/* The longest entry object: every text byte taking the longest escape, its keys, its event
+ * id and a comma. */
 enum {
-	ENTRY_JSON_SIZE = JSON_STR_ROOM(sizeof(((LogEntry *)0)->ts)) + JSON_STR_ROOM(sizeof(((LogEntry *)0)->unit)) +
-			  JSON_STR_ROOM(sizeof(((LogEntry *)0)->text)) + 64,
-	/* Entries leave in batches of this size: each write through the stream costs more than
-	 * the bytes of a typical entry. */
-	ENTRY_BATCH_SIZE = 2 * ENTRY_JSON_SIZE
+	ENTRY_JSON_MAX = JSON_STR_ROOM(ENTRY_TS_MAX) + JSON_STR_ROOM(ENTRY_UNIT_MAX) + JSON_STR_ROOM(ENTRY_TEXT_MAX) + 96,
+	/* Entries leave in batches: each write through the stream costs more than the bytes of
+	 * a typical entry. */
+	ENTRY_BATCH_SIZE = ENTRY_JSON_MAX + 16384
 };
 
 static size_t put(char *dst, const char *text, size_t len)
@@ -21,15 +21,32 @@ static size_t put(char *dst, const char *text, size_t len)
 
 #define PUT(dst, literal) put(dst, literal, sizeof(literal) - 1)
 
-/* Writes one entry object into dst, which holds ENTRY_JSON_SIZE bytes, after a comma unless it
- * is the first. Returns its length. */
-static size_t entry_json(char *dst, const LogEntry *e, int first)
+/* The room the object of e may take. */
+static size_t entry_json_room(const StoredEntry *e)
 {
-	int32_t sev = e->sev == SEV_UNCLASSIFIED ? severity_of(e->text) : e->sev;
+	return JSON_STR_ROOM(e->ts_len) + JSON_STR_ROOM(e->unit_len) + JSON_STR_ROOM(e->text_len) + 96;
+}
+
+/* The length of the first line of text[0..len). */
+static size_t first_line_len(const char *text, size_t len)
+{
+	const char *lf = (const char *)memchr(text, '\n', len);
+	return lf != NULL ? (size_t)(lf - text) : len;
+}
+
+/* Writes one entry object into dst, which holds entry_json_room(e) bytes, after a comma
+ * unless it is the first. Returns its length. */
+static size_t entry_json(char *dst, const EntryCollector *c, const StoredEntry *e, int first)
+{
+	const char *text = stored_text(c, e);
+	/* An entry of several lines takes the level of its first. */
+	int32_t sev = e->sev;
+	if (sev == SEV_UNCLASSIFIED)
+		sev = severity_of_bytes(text, e->lines > 1 ? first_line_len(text, e->text_len) : e->text_len);
 	size_t n = first ? PUT(dst, "{\"ts\":") : PUT(dst, ",{\"ts\":");
-	n += json_str_into(dst + n, e->ts, sizeof(e->ts));
+	n += json_str_into(dst + n, stored_ts(c, e), e->ts_len);
 	n += PUT(dst + n, ",\"unit\":");
-	n += json_str_into(dst + n, e->unit, sizeof(e->unit));
+	n += json_str_into(dst + n, stored_unit(c, e), e->unit_len);
 	/* The names need no escape: they go between the quotes as they are. */
 	if (sev == SEV_ERR)
 		n += PUT(dst + n, ",\"sev\":\"err\",\"text\":");
@@ -37,32 +54,25 @@ static size_t entry_json(char *dst, const LogEntry *e, int first)
 		n += PUT(dst + n, ",\"sev\":\"warn\",\"text\":");
 	else
 		n += PUT(dst + n, ",\"sev\":\"info\",\"text\":");
-	n += json_str_into(dst + n, e->text, sizeof(e->text));
+	n += json_str_into(dst + n, text, e->text_len);
+	if (e->event_id != EVENT_ID_NONE)
+		n += (size_t)snprintf(dst + n, 32, ",\"event_id\":%d", (int)e->event_id);
 	dst[n++] = '}';
 	return n;
 }
 
-/* Writes the collector's entries, slot (start + i) mod capacity for the i-th, comma-separated. */
+/* Writes the collector's entries in arrival order, comma-separated. */
 static void write_entries(const EntryCollector *c)
 {
-	enum { PREFETCH_AHEAD = 6 };
 	char batch[ENTRY_BATCH_SIZE];
 	size_t n = 0;
 	for (int32_t i = 0; i < c->count; i++) {
-		/* The entries were written well before, and 2000 of them reach beyond the second-level
-		 * cache: ask for the lines of the fields a few entries ahead. */
-		if (i + PREFETCH_AHEAD < c->count) {
-			const LogEntry *ahead = &c->items[(c->start + i + PREFETCH_AHEAD) % c->capacity];
-			__builtin_prefetch(ahead->ts);
-			__builtin_prefetch(ahead->unit + sizeof(ahead->unit) / 2);
-			__builtin_prefetch(ahead->text);
-			__builtin_prefetch(ahead->text + 64);
-		}
-		if (sizeof(batch) - n < ENTRY_JSON_SIZE) {
+		const StoredEntry *e = collector_at(c, i);
+		if (sizeof(batch) - n < entry_json_room(e)) {
 			out_write(batch, n);
 			n = 0;
 		}
-		n += entry_json(batch + n, &c->items[(c->start + i) % c->capacity], i == 0);
+		n += entry_json(batch + n, c, e, i == 0);
 	}
 	out_write(batch, n);
 }
@@ -74,38 +84,39 @@ static void write_out_of_memory(void)
 }
 
 /* Runs the reader the identifier's prefix selects; a tail fills a ring, a search a hit list. */
-static int32_t run_reader(const LogSource *row, EntryCollector *col, int32_t event_count, const char *q,
+static int32_t run_reader(const LogSource *row, EntryCollector *col, int32_t event_count, const EntryRequest *req,
 			  int is_search)
 {
+	const char *q = is_search ? req->q : NULL;
 	if (strncmp(row->id, "event:", 6) == 0) {
 		SinkContext ctx = {col};
-		return stream_event_log(row->id + 6, event_count, q, is_search ? hits_sink : shell_sink, &ctx);
+		return stream_event_log(row->id + 6, event_count, q, req->multiline,
+					is_search ? hits_sink : shell_sink, &ctx);
 	}
 	if (strncmp(row->id, "file:", 5) == 0) {
 		if (is_search)
-			return read_log_file(row->id + 5, q, NULL, col, SEARCH_HITS_MAX);
-		return tail_log_file(row->id + 5, col);
+			return read_log_file(row->id + 5, q, req->multiline, col);
+		return tail_log_file(row->id + 5, req->multiline, col);
 	}
 	return -1;
 }
 
-void respond_tail(const LogSource *row, int32_t lines, const char *utc)
+void respond_tail(const LogSource *row, const EntryRequest *req, const char *utc)
 {
-	EntryCollector ring = {NULL, lines, 0, 0};
-	ring.items = (LogEntry *)plat_alloc_zeroed((size_t)lines, sizeof(LogEntry));
-	if (ring.items == NULL) {
+	EntryCollector ring;
+	if (!collector_init(&ring, req->lines, 1)) {
 		write_out_of_memory();
 		return;
 	}
 	/* Nothing is written before the reader returns, so a failure never leaves half a document. */
-	int32_t result = run_reader(row, &ring, lines, NULL, 0);
+	int32_t result = run_reader(row, &ring, req->lines, req, 0);
 	json_header();
 	if (result < 0) {
 		out_printf("{\"ok\":false,\"error\":\"unreadable_source\",\"message\":\"the source could not be "
 			   "read on this node\",\"src\":");
 		json_str(row->id);
 		out_printf("}\n");
-		plat_free_zeroed(ring.items, (size_t)lines, sizeof(LogEntry));
+		collector_free(&ring);
 		return;
 	}
 	out_printf("{\"ok\":true,\"action\":\"tail\",\"plugin\":\"%s\",\"utc\":", PL_IDENT);
@@ -116,32 +127,31 @@ void respond_tail(const LogSource *row, int32_t lines, const char *utc)
 	json_str(row->label);
 	out_printf(",\"kind\":");
 	json_str(row->kind);
-	out_printf(",\"requested\":%d,\"count\":%d,\"entries\":[", lines, ring.count);
+	out_printf(",\"requested\":%d,\"count\":%d,\"entries\":[", req->lines, ring.count);
 	write_entries(&ring);
 	out_printf("]}\n");
-	plat_free_zeroed(ring.items, (size_t)lines, sizeof(LogEntry));
+	collector_free(&ring);
 }
 
-void respond_search(const LogSource *row, const char *q, const char *utc)
+void respond_search(const LogSource *row, const EntryRequest *req, const char *utc)
 {
-	if (q[0] == '\0') {
+	if (req->q[0] == '\0') {
 		json_header();
 		out_printf("{\"ok\":false,\"error\":\"missing_query\",\"message\":\"action=search needs q=<text>\"}\n");
 		return;
 	}
-	EntryCollector hits = {NULL, SEARCH_HITS_MAX, 0, 0};
-	hits.items = (LogEntry *)plat_alloc_zeroed(SEARCH_HITS_MAX, sizeof(LogEntry));
-	if (hits.items == NULL) {
+	EntryCollector hits;
+	if (!collector_init(&hits, SEARCH_HITS_MAX, 0)) {
 		write_out_of_memory();
 		return;
 	}
-	int32_t scanned = run_reader(row, &hits, EVENT_SEARCH_DEPTH, q, 1);
+	int32_t scanned = run_reader(row, &hits, EVENT_SEARCH_DEPTH, req, 1);
 	json_header();
 	if (scanned < 0) {
 		out_printf("{\"ok\":false,\"error\":\"unreadable_source\",\"src\":");
 		json_str(row->id);
 		out_printf("}\n");
-		plat_free_zeroed(hits.items, SEARCH_HITS_MAX, sizeof(LogEntry));
+		collector_free(&hits);
 		return;
 	}
 	out_printf("{\"ok\":true,\"action\":\"search\",\"plugin\":\"%s\",\"utc\":", PL_IDENT);
@@ -151,11 +161,12 @@ void respond_search(const LogSource *row, const char *q, const char *utc)
 	out_printf(",\"label\":");
 	json_str(row->label);
 	out_printf(",\"q\":");
-	json_str(q);
+	json_str(req->q);
+	/* A hit list whose texts filled the arena keeps no more: it is cut short like a full one. */
+	int truncated = hits.count >= SEARCH_HITS_MAX || hits.arena_full;
 	out_printf(",\"scanned\":%d,\"count\":%d,\"max\":%d,\"truncated\":%s,\"hits\":[", scanned, hits.count,
-		   SEARCH_HITS_MAX, hits.count >= SEARCH_HITS_MAX ? "true" : "false");
-	/* A hit list starts at slot 0. */
+		   SEARCH_HITS_MAX, truncated ? "true" : "false");
 	write_entries(&hits);
 	out_printf("]}\n");
-	plat_free_zeroed(hits.items, SEARCH_HITS_MAX, sizeof(LogEntry));
+	collector_free(&hits);
 }

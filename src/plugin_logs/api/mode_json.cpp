@@ -11,6 +11,7 @@ enum {
 	SRC_PARAM_SIZE = 3 * (SRC_ID_SIZE - 1) + 1,
 	LINES_PARAM_SIZE = 16,
 	Q_PARAM_SIZE = 256,
+	FLAG_PARAM_SIZE = 8,
 	UTC_TEXT_SIZE = 40
 };
 
@@ -36,6 +37,14 @@ static int32_t line_count(const char *text)
 	if (negative || value <= 0)
 		return LINES_DEFAULT;
 	return value > LINES_MAX ? LINES_MAX : (int32_t)value;
+}
+
+/* A switch parameter: on for "1" or "true", off for anything else or nothing. */
+static int flag_on(const char *qs, const char *key)
+{
+	char value[FLAG_PARAM_SIZE];
+	get_query_val(qs, key, value, sizeof(value));
+	return strcmp(value, "1") == 0 || strcmp(value, "true") == 0;
 }
 
 static void write_unknown_action(const char *action)
@@ -111,9 +120,10 @@ int mode_json(const char *qs)
 	const LogSource *row = lookup_source(&cat, src);
 	if (row == NULL)
 		return 0;
+	EntryRequest req = {lines, q, flag_on(qs, "multiline")};
 	if (is_tail)
-		respond_tail(row, lines, utc);
+		respond_tail(row, &req, utc);
 	else
-		respond_search(row, q, utc);
+		respond_search(row, &req, utc);
 	return 0;
 }

@@ -6,7 +6,7 @@
 #include <string.h>
 
 enum {
-	TRIMMED_LINE_SIZE = 1024,
+	TRIMMED_LINE_SIZE = 8192,
 	COUNT_ARG_SIZE = 16,
 	OUTPUT_CHUNK = 8192,
 	/* A query that has not finished by then is ended: a hung tool must not hold the request
@@ -16,16 +16,25 @@ enum {
 
 static void clear_record(EventParser *p)
 {
-	memset(&p->record, 0, sizeof(p->record));
+	LogEntry *r = &p->record;
+	r->ts[0] = '\0';
+	r->unit[0] = '\0';
+	r->text[0] = '\0';
+	r->sev = SEV_INFO;
+	r->event_id = EVENT_ID_NONE;
+	p->text_len = 0;
+	p->breaks = 0;
 	p->level_sev = -1;
 	p->in_description = 0;
 	p->from_header = 0;
 }
 
-void event_parser_init(EventParser *p, const char *log_name, const char *query, EntrySink sink, void *ctx)
+void event_parser_init(EventParser *p, const char *log_name, const char *query, int multiline, EntrySink sink,
+		       void *ctx)
 {
 	p->log_name = log_name;
 	p->query = query;
+	p->multiline = multiline;
 	p->sink = sink;
 	p->ctx = ctx;
 	p->finished = 0;
@@ -36,8 +45,18 @@ void event_parser_init(EventParser *p, const char *log_name, const char *query, 
 static void finish_record(EventParser *p)
 {
 	LogEntry *r = &p->record;
-	/* A level that names a severity decides; otherwise the keywords of the text do. */
-	r->sev = p->level_sev >= 0 ? p->level_sev : severity_of(r->text);
+	/* A level that names a severity decides; otherwise the keywords of the text do, of its
+	 * first line when it keeps its lines. */
+	if (p->level_sev >= 0) {
+		r->sev = p->level_sev;
+	} else {
+		const char *lf = p->multiline ? strchr(r->text, '\n') : NULL;
+		r->sev = severity_of_bytes(r->text, lf != NULL ? (size_t)(lf - r->text) : p->text_len);
+	}
+	/* Event Viewer names a record by its Source; the log's name stands in for a record
+	 * without one. */
+	if (r->unit[0] == '\0')
+		fmt_into(r->unit, sizeof(r->unit), "%s", p->log_name);
 	if (p->query == NULL || p->query[0] == '\0' || ci_contains(r->text, p->query))
 		p->sink(p->ctx, r);
 	p->finished++;
@@ -110,23 +129,63 @@ static int32_t level_severity(const char *value)
 	return -1;
 }
 
-/* Appends one more piece of the description, one space between the pieces; a cut never
- * ends inside a UTF-8 sequence. */
-static void append_text(LogEntry *r, const char *piece)
+/* The bound of a description: one line's room, or with its lines kept the room of an entry of
+ * several lines. */
+static size_t text_max(const EventParser *p)
 {
-	size_t used = strlen(r->text);
-	size_t room = sizeof(r->text) - 1 - used;
+	return p->multiline ? ENTRY_TEXT_MAX : ENTRY_LINE_TEXT_MAX;
+}
+
+/* Appends one more line of the description: after a line feed for each line break when its
+ * lines are kept (blank lines between paragraphs included), else after one space. A cut never
+ * ends inside a UTF-8 sequence. */
+static void append_text(EventParser *p, const char *piece)
+{
+	LogEntry *r = &p->record;
+	size_t used = p->text_len;
+	size_t max = text_max(p);
+	size_t sep = used == 0 ? 0 : p->multiline ? 1 + (size_t)p->breaks : 1;
+	p->breaks = 0;
+	if (used + sep >= max)
+		return;
+	size_t room = max - used - sep;
 	size_t n = strlen(piece);
-	if (used > 0 && room > 0)
-		room--; /* the space */
 	if (n > room)
 		n = utf8_cut(piece, room);
 	if (n == 0)
 		return;
-	if (used > 0)
-		r->text[used++] = ' ';
+	memset(r->text + used, p->multiline ? '\n' : ' ', sep);
+	used += sep;
 	memcpy(r->text + used, piece, n);
-	r->text[used + n] = '\0';
+	p->text_len = used + n;
+	r->text[p->text_len] = '\0';
+}
+
+/* The Source as Event Viewer shows it: the provider's name without the prefix Windows's own
+ * providers share. */
+static void set_source(LogEntry *r, const char *value)
+{
+	while (*value == ' ' || *value == '\t')
+		value++;
+	static const char OWN_PREFIX[] = "Microsoft-Windows-";
+	if (strncmp(value, OWN_PREFIX, sizeof(OWN_PREFIX) - 1) == 0 && value[sizeof(OWN_PREFIX) - 1] != '\0')
+		value += sizeof(OWN_PREFIX) - 1;
+	copy_text_cut(r->unit, sizeof(r->unit), value, strlen(value));
+}
+
+/* "Event ID:" holds a decimal number (0 to 65535 on Windows); anything else names none. */
+static int32_t event_id_of(const char *value)
+{
+	while (*value == ' ' || *value == '\t')
+		value++;
+	int32_t id = 0;
+	const char *c = value;
+	for (; *c >= '0' && *c <= '9'; c++) {
+		if (id > 99999999)
+			return EVENT_ID_NONE;
+		id = id * 10 + (*c - '0');
+	}
+	return c == value || *c != '\0' ? EVENT_ID_NONE : id;
 }
 
 static int is_blank_line(const char *raw, size_t raw_len)
@@ -171,8 +230,11 @@ void event_parser_line(EventParser *p, const char *raw, size_t raw_len)
 	if (is_blank_line(raw, raw_len)) {
 		/* Real descriptions hold blank lines between their paragraphs; in a record that a
 		 * header began, only the next header ends the description. */
-		if (p->from_header && p->in_description)
+		if (p->from_header && p->in_description) {
+			if (p->text_len > 0 && p->breaks < ENTRY_LINES_MAX)
+				p->breaks++;
 			return;
+		}
 		if (r->text[0] != '\0')
 			finish_record(p);
 		clear_record(p);
@@ -188,7 +250,7 @@ void event_parser_line(EventParser *p, const char *raw, size_t raw_len)
 	}
 	/* The message usually stands on the lines after a bare "Description:". */
 	if (p->in_description) {
-		append_text(r, line);
+		append_text(p, line);
 		return;
 	}
 	size_t len = strlen(line);
@@ -198,10 +260,17 @@ void event_parser_line(EventParser *p, const char *raw, size_t raw_len)
 			n = utf8_cut(line + 5, sizeof(r->ts) - 1);
 		trim_into(r->ts, sizeof(r->ts), line + 5, n);
 	} else if (strncmp(line, "Level:", 6) == 0) {
-		fmt_into(r->unit, sizeof(r->unit), "%s", p->log_name);
 		p->level_sev = level_severity(line + 6);
+	} else if (strncmp(line, "Source:", 7) == 0) {
+		set_source(r, line + 7);
+	} else if (strncmp(line, "Event ID:", 9) == 0) {
+		r->event_id = event_id_of(line + 9);
 	} else if (strncmp(line, "Description:", 12) == 0) {
-		trim_into(r->text, sizeof(r->text), line + 12, len - 12);
+		p->text_len = 0;
+		p->breaks = 0;
+		char first[TRIMMED_LINE_SIZE];
+		trim_into(first, sizeof(first), line + 12, len - 12);
+		append_text(p, first);
 		p->in_description = 1;
 	}
 }
@@ -220,11 +289,11 @@ static int limit_reached(const EventStream *s)
 	return s->limit > 0 && s->parser.finished >= s->limit;
 }
 
-void event_stream_init(EventStream *s, const char *log_name, int32_t limit, const char *query, EntrySink sink,
-		       void *ctx)
+void event_stream_init(EventStream *s, const char *log_name, int32_t limit, const char *query, int multiline,
+		       EntrySink sink, void *ctx)
 {
 	output_decoder_init(&s->decoder);
-	event_parser_init(&s->parser, log_name, query, sink, ctx);
+	event_parser_init(&s->parser, log_name, query, multiline, sink, ctx);
 	s->limit = limit;
 	s->line_len = 0;
 }
@@ -291,7 +360,8 @@ int32_t event_stream_finish(EventStream *s)
 	return event_parser_finish(&s->parser);
 }
 
-int32_t stream_event_log(const char *log_name, int32_t count, const char *query, EntrySink sink, void *ctx)
+int32_t stream_event_log(const char *log_name, int32_t count, const char *query, int multiline, EntrySink sink,
+			 void *ctx)
 {
 	/* Only the two fixed names and a number ever reach the command. */
 	if (log_name == NULL || (strcmp(log_name, "System") != 0 && strcmp(log_name, "Application") != 0))
@@ -304,7 +374,7 @@ int32_t stream_event_log(const char *log_name, int32_t count, const char *query,
 	if (!plat_proc_start(&proc, "wevtutil", args, (int)(sizeof(args) / sizeof(args[0])), EVENT_TIME_LIMIT_MS))
 		return -1;
 	EventStream s;
-	event_stream_init(&s, log_name, count, query, sink, ctx);
+	event_stream_init(&s, log_name, count, query, multiline, sink, ctx);
 	char raw[OUTPUT_CHUNK];
 	int32_t n;
 	while ((n = plat_proc_read(&proc, raw, sizeof(raw))) > 0) {

@@ -14,9 +14,142 @@ static const int64_t TAIL_WINDOW = 4194304;
  * faster than the reader cannot keep a request running forever. */
 static const int64_t GROWTH_ALLOWANCE = 4194304;
 
-static int passes(const LogEntry *e, const char *query)
+static int has(const char *field, size_t len, const char *query, size_t query_len)
 {
-	return ci_contains(e->text, query) || ci_contains(e->unit, query) || ci_contains(e->ts, query);
+	return ci_contains_bytes(field, len, query, query_len);
+}
+
+/* A line with the query in one of its fields: a line that holds it elsewhere (a syslog host)
+ * does not pass. */
+static int shape_passes(const LineShape *s, const char *query, size_t query_len)
+{
+	return has(s->text, s->text_len, query, query_len) || has(s->unit, s->unit_len, query, query_len) ||
+	       has(s->ts, s->ts_len, query, query_len);
+}
+
+/* What the entry being built may still take. */
+enum {
+	LINEAGE_LINE,     /* an entry of one line: only the rest of that line */
+	LINEAGE_STAMPED,  /* begun by a stamped line (or the rest of one past the bounds): the
+			   * lines without a timestamp that follow */
+	LINEAGE_FRAGMENT  /* the lines before the first stamp of what is read: the rest of an entry
+			   * that began earlier */
+};
+
+/* How lines become entries: each its own, or with multiline the lines without a timestamp
+ * joined to a stamped entry before them. */
+struct EntryBuilder {
+	EntryCollector *col;
+	const char *query;
+	size_t query_len;
+	int multiline;
+	int current;   /* an entry is being built (kept or not) */
+	int kept;      /* ... and the collector took it */
+	int lineage;
+	int matched;   /* with a query: the entry holds it, so it stays */
+	int line_open; /* the last piece did not end its line */
+	int started;   /* a line was read */
+	int mid_file;  /* reading began after the file's first byte */
+	char scratch[SHAPE_SCRATCH_SIZE];
+};
+
+static void builder_init(EntryBuilder *b, EntryCollector *col, const char *query, int multiline, int mid_file)
+{
+	b->mid_file = mid_file;
+	b->col = col;
+	b->query = query != NULL ? query : "";
+	b->query_len = strlen(b->query);
+	b->multiline = multiline;
+	b->current = 0;
+	b->kept = 0;
+	b->lineage = LINEAGE_LINE;
+	b->matched = 0;
+	b->line_open = 0;
+	b->started = 0;
+	col->stamped_from = -1;
+}
+
+/* Ends the entry being built: one that does not hold the query is taken back. */
+static void builder_close(EntryBuilder *b)
+{
+	if (b->kept && b->query_len != 0 && !b->matched)
+		collector_drop_last(b->col);
+	b->current = 0;
+	b->kept = 0;
+}
+
+/* Starts an entry with the line shaped as s; line_has says whether the whole line holds the
+ * query (its fields can hold it only then). */
+static void builder_start(EntryBuilder *b, const LineShape *s, int lineage, int line_has)
+{
+	builder_close(b);
+	/* Classified when printed: the severity never decides what is kept. */
+	b->kept = collector_add(b->col, s->ts, s->ts_len, s->unit, s->unit_len, s->text, s->text_len, ENTRY_TEXT_MAX,
+				s->sev, EVENT_ID_NONE) != NULL;
+	b->current = 1;
+	b->lineage = lineage;
+	b->matched = b->query_len == 0 || (line_has && shape_passes(s, b->query, b->query_len));
+	if (lineage == LINEAGE_STAMPED && s->has_ts && b->kept && b->col->stamped_from < 0)
+		b->col->stamped_from = b->col->taken - 1;
+}
+
+/* Appends a piece to the entry being built; 0 when its bounds refuse it. */
+static int builder_extend(EntryBuilder *b, const char *piece, size_t len, int new_line, int line_has)
+{
+	if (!b->kept)
+		return 1; /* not kept: its lines go with it */
+	if (!collector_extend(b->col, piece, len, new_line, ENTRY_TEXT_MAX))
+		return 0;
+	b->matched = b->matched || line_has;
+	return 1;
+}
+
+/* One piece of a line, as the line reader cut it, up to a NUL in it; ends_line when the line
+ * ended with it, not when the reader's bound cut it. */
+static void builder_line(EntryBuilder *b, const char *piece, size_t len, int ends_line)
+{
+	int continued = b->line_open;
+	b->line_open = !ends_line;
+	if (!b->multiline) {
+		/* Every field is a piece of the line: a line without the query holds no hit and
+		 * needs no parsing. */
+		if (b->query_len != 0 && !ci_contains_bytes(piece, len, b->query, b->query_len))
+			return;
+		LineShape s;
+		shape_log_line(&s, piece, len, b->scratch);
+		if (b->query_len != 0 && !shape_passes(&s, b->query, b->query_len))
+			return;
+		collector_add(b->col, s.ts, s.ts_len, s.unit, s.unit_len, s.text, s.text_len, ENTRY_LINE_TEXT_MAX,
+			      s.sev, EVENT_ID_NONE);
+		return;
+	}
+	size_t bare = len;
+	while (bare > 0 && (piece[bare - 1] == '\n' || piece[bare - 1] == '\r'))
+		bare--;
+	int first = !b->started;
+	b->started = 1;
+	int line_has = b->query_len != 0 && ci_contains_bytes(piece, bare, b->query, b->query_len);
+	/* The rest of a line read in parts stays with it, within the bounds. */
+	if (continued && b->current && builder_extend(b, piece, bare, 0, line_has))
+		return;
+	LineShape s;
+	shape_log_line(&s, piece, len, b->scratch);
+	if (!continued && s.has_ts) {
+		builder_start(b, &s, LINEAGE_STAMPED, line_has);
+		return;
+	}
+	if (b->current && b->lineage != LINEAGE_LINE && !continued && builder_extend(b, piece, bare, 1, line_has))
+		return;
+	/* Past the bounds the rest of a stamped entry goes on in one of its own, so nothing is
+	 * lost; other lines without a timestamp are entries of one line. */
+	int lineage = LINEAGE_LINE;
+	if (first && b->mid_file)
+		lineage = LINEAGE_FRAGMENT;
+	else if (b->current && b->lineage == LINEAGE_STAMPED)
+		lineage = LINEAGE_STAMPED;
+	else if (continued && b->current)
+		lineage = b->lineage;
+	builder_start(b, &s, lineage, line_has);
 }
 
 FILE *open_log_window(const char *path, int64_t *start, int64_t *size)
@@ -63,17 +196,17 @@ static size_t cut_character_rest(const char *line, size_t len)
 	return n > 0 && utf8_valid_len(line + n, len - n) == len - n ? n : 0;
 }
 
-int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query,
-		       EntryCollector *ring, EntryCollector *hits, int32_t hit_capacity)
+int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query, int multiline,
+		       EntryCollector *col)
 {
 	int64_t budget = (size - from) + GROWTH_ALLOWANCE;
-	size_t query_len = query != NULL ? strlen(query) : 0;
 	LineReader reader;
 	char utf8_line[LINE_UTF8_SIZE];
-	LogEntry entry;
+	EntryBuilder builder;
 	int32_t handled = 0;
 	size_t carried = 0;
 	line_reader_init(&reader, f);
+	builder_init(&builder, col, query, multiline, from > 0);
 	while (budget > 0) {
 		const char *line;
 		/* Bytes after a NUL inside a chunk are not part of the line. */
@@ -94,7 +227,7 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
 			carried = 0;
 			continue;
 		}
-		if (hits != NULL && handled >= SEARCH_SCAN_MAX)
+		if (!col->is_ring && handled >= SEARCH_SCAN_MAX)
 			break;
 		const char *piece = line;
 		size_t piece_len = keep;
@@ -109,45 +242,19 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
 		handled++;
 		if (carried != 0)
 			line_reader_unread(&reader, carried);
-		/* Every field is a piece of the line: a line without the query holds no hit and
-		 * needs no parsing. */
-		if (query_len != 0 && !ci_contains_bytes(piece, piece_len, query, query_len))
-			continue;
-		/* Built in the slot that keeps it when one collector takes it: only its fields are
-		 * written then, not a whole record copied. A full hit list would drop it. */
-		LogEntry *e = &entry;
-		if (ring != NULL && hits == NULL)
-			e = ring_next_slot(ring);
-		else if (hits != NULL && ring == NULL && (e = hits_next_slot(hits, hit_capacity)) == NULL)
-			continue;
-		parse_log_line(e, piece, piece_len);
-		if (query_len != 0 && !passes(e, query))
-			continue;
-		/* Classified when printed: the severity never decides what is kept. */
-		e->sev = SEV_UNCLASSIFIED;
-		if (e != &entry) {
-			if (ring != NULL)
-				ring_keep_next(ring);
-			else
-				hits_keep_next(hits);
-			continue;
-		}
-		if (ring != NULL)
-			ring_push(ring, e);
-		if (hits != NULL)
-			hits_push(hits, e, hit_capacity);
+		builder_line(&builder, piece, piece_len, line[got - 1] == '\n' && carried == 0);
 	}
+	builder_close(&builder);
 	return handled;
 }
 
-int32_t read_log_file(const char *path, const char *query, EntryCollector *ring,
-		      EntryCollector *hits, int32_t hit_capacity)
+int32_t read_log_file(const char *path, const char *query, int multiline, EntryCollector *col)
 {
 	int64_t start, size;
 	FILE *f = open_log_window(path, &start, &size);
 	if (f == NULL)
 		return -1;
-	int32_t handled = read_log_lines(f, start, size, start > 0, query, ring, hits, hit_capacity);
+	int32_t handled = read_log_lines(f, start, size, start > 0, query, multiline, col);
 	fclose(f);
 	return handled;
 }

@@ -46,15 +46,13 @@ static int64_t after_nth_line_feed_from_end(FILE *f, int64_t start, int64_t size
 	return -1;
 }
 
-int32_t tail_log_file(const char *path, EntryCollector *ring)
+/* Reads the lines after the wanted-th line feed from the end into ring, as read_log_file
+ * would read them. Returns the lines handled, or -1; *whole is set when that took the window
+ * from its start. */
+static int32_t read_last_lines(FILE *f, int64_t start, int64_t size, int32_t wanted, int multiline,
+			       EntryCollector *ring, int *whole)
 {
-	int64_t start, size;
-	FILE *f = open_log_window(path, &start, &size);
-	if (f == NULL)
-		return -1;
-	/* Every line gives at least one entry, so the lines after the (capacity+1)-th line feed
-	 * from the end are enough; a line feed is always where a chunk ends. */
-	int64_t from = after_nth_line_feed_from_end(f, start, size, ring->capacity + 1);
+	int64_t from = after_nth_line_feed_from_end(f, start, size, wanted);
 	if (from > start && start > 0) {
 		/* In a cut window the forward reader drops chunks until one ends in a line feed;
 		 * our lines must lie past that point for both to agree. */
@@ -63,15 +61,38 @@ int32_t tail_log_file(const char *path, EntryCollector *ring)
 			from = -1;
 	}
 	int cut = 0;
+	*whole = from <= start;
 	if (from <= start) {
 		from = start;
 		cut = start > 0;
 	}
-	if (plat_seek(f, from) != 0) {
-		fclose(f);
+	if (plat_seek(f, from) != 0)
 		return -1;
+	collector_reset(ring);
+	return read_log_lines(f, from, size, cut, NULL, multiline, ring);
+}
+
+int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring)
+{
+	int64_t start, size;
+	FILE *f = open_log_window(path, &start, &size);
+	if (f == NULL)
+		return -1;
+	/* Every line gives at least one entry, so the lines after the (capacity+1)-th line feed
+	 * from the end are enough; a line feed is always where a chunk ends. Joined lines give
+	 * fewer: then more lines are read, until the ring holds only entries that a stamped line
+	 * began or that follow one (those before depend on where reading began), or until the
+	 * window is read whole, as the forward reader reads it. */
+	int64_t wanted = (int64_t)ring->capacity + 1;
+	int32_t handled;
+	int whole;
+	for (;;) {
+		handled = read_last_lines(f, start, size, (int32_t)wanted, multiline, ring, &whole);
+		if (handled < 0 || !multiline || whole ||
+		    (ring->stamped_from >= 0 && ring->taken - ring->stamped_from >= ring->capacity))
+			break;
+		wanted = wanted * 4 > INT32_MAX ? INT32_MAX : wanted * 4;
 	}
-	int32_t handled = read_log_lines(f, from, size, cut, NULL, ring, NULL, 0);
 	fclose(f);
 	return handled;
 }

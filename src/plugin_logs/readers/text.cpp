@@ -11,15 +11,6 @@ static unsigned char fold(unsigned char c)
 	return (c >= 'A' && c <= 'Z') ? (unsigned char)(c + ('a' - 'A')) : c;
 }
 
-/* 1 when word starts at p under ASCII case folding; the NUL ending p never matches. */
-static int folded_prefix(const unsigned char *p, const char *word)
-{
-	size_t i = 0;
-	while (word[i] != '\0' && fold(p[i]) == fold((unsigned char)word[i]))
-		i++;
-	return word[i] == '\0';
-}
-
 int ci_contains(const char *hay, const char *needle)
 {
 	if (hay == NULL || needle == NULL)
@@ -341,24 +332,33 @@ static constexpr KeywordSlots keyword_slots(void)
 
 static constexpr KeywordSlots KEYWORD_TABLE = keyword_slots();
 
-/* found, raised to the severity of a keyword of mask that begins at p. */
-static int32_t keyword_at(const unsigned char *p, unsigned mask, int32_t found)
+/* 1 when word starts at p, which has avail bytes, under ASCII case folding. */
+static int folded_prefix_within(const unsigned char *p, size_t avail, const char *word)
+{
+	size_t i = 0;
+	while (i < avail && word[i] != '\0' && fold(p[i]) == fold((unsigned char)word[i]))
+		i++;
+	return word[i] == '\0';
+}
+
+/* found, raised to the severity of a keyword of mask that begins at p (avail bytes). */
+static int32_t keyword_at(const unsigned char *p, size_t avail, unsigned mask, int32_t found)
 {
 	for (unsigned m = mask; m != 0; m &= m - 1) {
 		unsigned k = (unsigned)__builtin_ctz(m);
-		if (KEYWORDS[k].sev > found && folded_prefix(p, KEYWORDS[k].word))
+		if (KEYWORDS[k].sev > found && folded_prefix_within(p, avail, KEYWORDS[k].word))
 			found = KEYWORDS[k].sev;
 	}
 	return found;
 }
 
-/* found, raised by the keywords whose window w is at the even position i of p. */
-static int32_t keywords_around(const unsigned char *p, size_t i, uint32_t w, int32_t found)
+/* found, raised by the keywords whose window w is at the even position i of p[0..len). */
+static int32_t keywords_around(const unsigned char *p, size_t len, size_t i, uint32_t w, int32_t found)
 {
 	unsigned s = slot_of(w, KEYWORD_TABLE.mult);
-	found = keyword_at(p + i, KEYWORD_TABLE.starts_here[s], found);
+	found = keyword_at(p + i, len - i, KEYWORD_TABLE.starts_here[s], found);
 	if (i > 0)
-		found = keyword_at(p + i - 1, KEYWORD_TABLE.starts_before[s], found);
+		found = keyword_at(p + i - 1, len - i + 1, KEYWORD_TABLE.starts_before[s], found);
 	return found;
 }
 
@@ -371,8 +371,12 @@ int32_t severity_of(const char *text)
 {
 	if (text == NULL)
 		return SEV_INFO;
+	return severity_of_bytes(text, strlen(text));
+}
+
+int32_t severity_of_bytes(const char *text, size_t len)
+{
 	const unsigned char *p = (const unsigned char *)text;
-	size_t len = strlen(text);
 	int32_t found = SEV_INFO;
 	/* One pass over the text instead of one per keyword: any error word decides at once, a
 	 * warning word only when no error word is found. One load of eight bytes gives the
@@ -383,14 +387,13 @@ int32_t severity_of(const char *text)
 #pragma GCC unroll 3
 		for (unsigned k = 0; k < 6; k += 2) {
 			uint32_t w = (uint32_t)(x >> (8 * k)) & 0xFFFFFFu;
-			if (window_hit(w) && (found = keywords_around(p, i + k, w, found)) == SEV_ERR)
+			if (window_hit(w) && (found = keywords_around(p, len, i + k, w, found)) == SEV_ERR)
 				return SEV_ERR;
 		}
 	}
-	/* The text's NUL may be the byte after a window. */
 	for (; i + 3 <= len; i += 2) {
 		uint32_t w = window_of(text + i);
-		if (window_hit(w) && (found = keywords_around(p, i, w, found)) == SEV_ERR)
+		if (window_hit(w) && (found = keywords_around(p, len, i, w, found)) == SEV_ERR)
 			return SEV_ERR;
 	}
 	return found;
