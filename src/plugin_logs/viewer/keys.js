@@ -1,4 +1,5 @@
-// Keys and moving between err and warn rows.
+// Keys: moving between rows (all, or err and warn ones), opening an entry of several lines,
+// and the page's other keys.
 
 // The first row at least partly in view.
 function topRow() {
@@ -21,8 +22,15 @@ function revealRow(row) {
 	ui.log.scrollTop += r.top - box.top - (ui.log.clientHeight - r.height) / 2;
 }
 
-// The next (step 1) or previous (step -1) row of the level after the current row, or from
-// the top of the view when there is none.
+// Makes the row current and gives it the focus, bringing it into view.
+function goToRow(row) {
+	markCurrent(row);
+	row.focus({ preventScroll: true });
+	revealRow(row);
+}
+
+// The next (step 1) or previous (step -1) row of the level (any level when sev is empty) after
+// the current row, or from the top of the view when there is none.
 function moveToLevel(sev, step) {
 	if (!state.shown || !state.shown.rows.length)
 		return;
@@ -32,9 +40,8 @@ function moveToLevel(sev, step) {
 	else
 		i = topRow() - (step < 0 ? 1 : 0);
 	for (; i >= 0 && i < rows.length; i += step) {
-		if (rows[i].classList.contains(sev)) {
-			markCurrent(rows[i]);
-			revealRow(rows[i]);
+		if (!sev || rows[i].classList.contains(sev)) {
+			goToRow(rows[i]);
 			return;
 		}
 	}
@@ -55,6 +62,12 @@ var KEYS = {
 	W: function () {
 		moveToLevel('warn', -1);
 	},
+	j: function () {
+		moveToLevel('', 1);
+	},
+	k: function () {
+		moveToLevel('', -1);
+	},
 	'/': function () {
 		ui.q.focus();
 		ui.q.select();
@@ -66,9 +79,25 @@ function inField(el) {
 	return !!el && (el.isContentEditable || /^(INPUT|TEXTAREA|SELECT)$/.test(el.tagName));
 }
 
+// The row that Enter and Space act on: the focused row, or the current one while the focus is
+// on the log area. Never one behind a focused button, which has its own Enter and Space.
+function keyedRow(target) {
+	if (target === ui.log)
+		return state.current;
+	if (target && target.classList && target.classList.contains('ln') && target.parentNode === ui.log)
+		return target;
+	return null;
+}
+
 function onKey(e) {
 	if (e.ctrlKey || e.altKey || e.metaKey || e.defaultPrevented || inField(e.target))
 		return;
+	if (e.key === 'Enter' || e.key === ' ') {
+		// Space scrolls as ever unless it opened or closed an entry.
+		if (toggleLines(keyedRow(e.target)))
+			e.preventDefault();
+		return;
+	}
 	if (!Object.prototype.hasOwnProperty.call(KEYS, e.key))
 		return;
 	e.preventDefault();

@@ -180,11 +180,16 @@ function loadSources() {
 
 // ---- Tail, search, follow
 
+// Entries come whole: the lines that carry on an entry (a stack trace, an event's description)
+// are joined to it with "\n" in its text.
+var MULTILINE = '&multiline=1';
+
 function tail() {
 	if (!state.src)
 		return Promise.resolve();
 	var n = nextRequest(), bottom = atBottom();
-	return api('action=tail&lines=' + state.lines + '&src=' + encodeURIComponent(state.src)).then(function (d) {
+	var query = 'action=tail&lines=' + state.lines + '&src=' + encodeURIComponent(state.src) + MULTILINE;
+	return api(query).then(function (d) {
 		if (!current(n))
 			return;
 		if (failed(d)) {
@@ -195,6 +200,7 @@ function tail() {
 		}
 		state.mode = 'tail';
 		state.last = Array.isArray(d.entries) ? d.entries : [];
+		forgetClosed(state.last);
 		state.lastHl = '';
 		state.lastNoun = ' entries';
 		setText(ui.src, d.label || d.src || '');
@@ -219,26 +225,28 @@ function search() {
 	if (!state.src || !state.query)
 		return tail();
 	var n = nextRequest();
-	return api('action=search&src=' + encodeURIComponent(state.src) + '&q=' + encodeURIComponent(state.query))
-		.then(function (d) {
-			if (!current(n))
-				return;
-			if (failed(d)) {
-				showNotice(d && (d.message || d.error) || 'search failed', true);
-				return;
-			}
-			state.mode = 'search';
-			state.last = Array.isArray(d.hits) ? d.hits : [];
-			state.lastHl = state.query;
-			state.lastNoun = ' hits of ' + (d.scanned || 0) + ' scanned' +
-				(d.truncated === true ? ' (capped)' : '');
-			showLast();
-			setPill('search', 'paused');
-		}, function () {
-			if (!current(n))
-				return;
-			setText(ui.fNote, 'search failed');
-		});
+	var query = 'action=search&src=' + encodeURIComponent(state.src) + '&q=' +
+		encodeURIComponent(state.query) + MULTILINE;
+	return api(query).then(function (d) {
+		if (!current(n))
+			return;
+		if (failed(d)) {
+			showNotice(d && (d.message || d.error) || 'search failed', true);
+			return;
+		}
+		state.mode = 'search';
+		state.last = Array.isArray(d.hits) ? d.hits : [];
+		forgetClosed(state.last);
+		state.lastHl = state.query;
+		state.lastNoun = ' hits of ' + (d.scanned || 0) + ' scanned' +
+			(d.truncated === true ? ' (capped)' : '');
+		showLast();
+		setPill('search', 'paused');
+	}, function () {
+		if (!current(n))
+			return;
+		setText(ui.fNote, 'search failed');
+	});
 }
 
 // A tick never overlaps its own pending request: busy holds until the tail settles.

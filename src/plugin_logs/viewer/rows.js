@@ -1,18 +1,12 @@
-// The log area: rows built from entries, the level filter, notices, the current row and the
-// count of new entries out of view. renderRows alone decides how the log area changes.
+// The log area: rows built from entries, entries of several lines opened and closed, the level
+// filter, notices, the current row and the count of new entries out of view. renderRows alone
+// decides which rows the log area holds.
 
 function span(cls, text) {
 	var s = document.createElement('span');
 	s.className = cls;
 	s.textContent = text == null ? '' : String(text);
 	return s;
-}
-
-// Date and time to the second of the ISO and event shapes; other shapes (syslog's
-// "Jan 05 10:00:00") are short enough as they are. The cell's title keeps the full text.
-function shortTime(ts) {
-	var m = /^(\d{4}-\d\d-\d\d)[T ](\d\d:\d\d:\d\d)/.exec(ts);
-	return m ? m[1] + ' ' + m[2] : ts;
 }
 
 function timeCell(ts) {
@@ -45,15 +39,92 @@ function appendMarked(el, text, hl) {
 		el.appendChild(document.createTextNode(text.slice(i)));
 }
 
+function textOf(entry) {
+	return entry.text == null ? '' : String(entry.text);
+}
+
+function hasEventId(entry) {
+	return typeof entry.event_id === 'number';
+}
+
+// The text as plain text, or in pieces and marks when there is a highlight (already folded).
+function fillText(el, text, hl) {
+	if (hl)
+		appendMarked(el, text, hl);
+	else
+		el.textContent = text;
+}
+
+// An event's Source and Event ID ("Kernel-Power · 41"); the source gives way first when the
+// column is narrow, and a screen reader hears what the number is.
+function unitCell(entry) {
+	if (!hasEventId(entry))
+		return span('un', entry.unit);
+	var cell = span('un ev', '');
+	var unit = entry.unit == null ? '' : String(entry.unit);
+	cell.title = (unit ? 'Source ' + unit + ', ' : '') + 'Event ID ' + entry.event_id;
+	if (unit)
+		cell.appendChild(span('us', unit));
+	var id = span('eid', unit ? ' \u00b7 ' : '');
+	id.appendChild(span('vh', 'Event ID '));
+	id.appendChild(document.createTextNode(String(entry.event_id)));
+	cell.appendChild(id);
+	return cell;
+}
+
+// ---- Entries of several lines
+
+// An entry of several lines shows its first line and a control for the others; which entries
+// are open is kept by their content, so that it holds when rows are rebuilt.
+function entryKey(entry) {
+	return entry.ts + '\u0001' + entry.unit + '\u0001' + entry.event_id + '\u0001' + entry.text;
+}
+
+function moreLabel(lines, open) {
+	return (open ? '\u2212' : '+') + lines + (lines === 1 ? ' line' : ' lines');
+}
+
+// The text cell of an entry of several lines: the lines shown, then the control.
+function fillLines(tx, text, hl, open) {
+	var shown = tx.firstChild, more = tx.lastChild, lines = more.getAttribute('data-lines') | 0;
+	shown.textContent = '';
+	fillText(shown, open ? text : text.slice(0, text.indexOf('\n')), hl);
+	more.textContent = moreLabel(lines, open);
+	more.setAttribute('aria-expanded', open ? 'true' : 'false');
+	more.title = (open ? 'Show the first line of this entry' : 'Show all ' + (lines + 1) + ' lines of this entry');
+}
+
+function multiText(text, hl, open) {
+	var tx = span('tx', '');
+	tx.appendChild(span('tl', ''));
+	var more = document.createElement('button');
+	more.type = 'button';
+	more.className = 'more';
+	// Reached from the keyboard through its row (Enter or Space), so that Tab does not stop at
+	// every entry of a long tail.
+	more.tabIndex = -1;
+	more.setAttribute('data-lines', String(text.split('\n').length - 1));
+	tx.appendChild(more);
+	fillLines(tx, text, hl, open);
+	return tx;
+}
+
 function buildRow(row, hl) {
-	var ln = document.createElement('div');
+	var ln = document.createElement('div'), text = textOf(row);
 	ln.className = 'ln ' + (row.sev || 'info');
 	ln.appendChild(timeCell(row.ts));
-	var tx = span('tx', hl ? '' : row.text);
-	if (hl)
-		appendMarked(tx, row.text == null ? '' : String(row.text), hl);
-	ln.appendChild(tx);
-	ln.appendChild(span('un', row.unit));
+	if (text.indexOf('\n') < 0) {
+		var tx = span('tx', '');
+		fillText(tx, text, hl);
+		ln.appendChild(tx);
+	} else {
+		var open = state.open.has(entryKey(row));
+		ln.className += open ? ' multi open' : ' multi';
+		ln.appendChild(multiText(text, hl, open));
+	}
+	if (hasEventId(row))
+		ln.className += ' evt';
+	ln.appendChild(unitCell(row));
 	return ln;
 }
 
@@ -63,6 +134,41 @@ function appendRows(rows, hl) {
 		f.appendChild(buildRow(r, h));
 	});
 	ui.log.appendChild(f);
+}
+
+// The entry behind a row of the log area, or null.
+function entryOf(row) {
+	if (!row || !row.isConnected || !state.shown)
+		return null;
+	return state.shown.rows[Array.prototype.indexOf.call(ui.log.children, row)] || null;
+}
+
+// Opens a closed entry of several lines, closes an open one; false for any other row.
+function toggleLines(row) {
+	var entry = entryOf(row);
+	if (!entry || !row.classList.contains('multi'))
+		return false;
+	var key = entryKey(entry), open = !state.open.has(key);
+	if (open)
+		state.open.add(key);
+	else
+		state.open.delete(key);
+	row.classList.toggle('open', open);
+	fillLines(row.children[1], textOf(entry), fold(state.shown.hl), open);
+	return true;
+}
+
+// Entries no longer received need not be remembered as open.
+function forgetClosed(entries) {
+	if (!state.open.size)
+		return;
+	var kept = new Set();
+	entries.forEach(function (e) {
+		var key = entryKey(e);
+		if (state.open.has(key))
+			kept.add(key);
+	});
+	state.open = kept;
 }
 
 // ---- Levels
@@ -97,7 +203,8 @@ function emptyText() {
 }
 
 function sameRow(a, b) {
-	return a.ts === b.ts && a.unit === b.unit && a.sev === b.sev && a.text === b.text;
+	return a.ts === b.ts && a.unit === b.unit && a.sev === b.sev && a.text === b.text &&
+		a.event_id === b.event_id;
 }
 
 // The first index of `shown` from which `rows` repeats the shown rows to their end, or -1
@@ -137,24 +244,23 @@ function showNotice(text, failure) {
 
 // ---- The current row
 
+// The current row can take the focus, so that Enter and Space act on it; no other row can.
 function markCurrent(row) {
 	if (state.current) {
 		state.current.classList.remove('current');
 		state.current.removeAttribute('aria-current');
+		state.current.removeAttribute('tabindex');
 	}
 	state.current = row;
 	if (row) {
 		row.classList.add('current');
 		row.setAttribute('aria-current', 'true');
+		row.tabIndex = -1;
 	}
 }
 
-// The entry behind the current row, while it is shown.
-function currentEntry() {
-	var row = state.current;
-	if (!row || !row.isConnected || !state.shown)
-		return null;
-	return state.shown.rows[Array.prototype.indexOf.call(ui.log.children, row)] || null;
+function hasFocus(row) {
+	return !!row && row.isConnected && row.contains(document.activeElement);
 }
 
 // The shown row of the same entry, after the rows were rebuilt.
@@ -182,7 +288,7 @@ function renderRows(rows, hl, count) {
 		shown.rows = rows;
 		return false;
 	}
-	var entry = currentEntry();
+	var entry = entryOf(state.current), focused = hasFocus(state.current);
 	if (k < 0) {
 		ui.log.textContent = '';
 		appendRows(rows, hl);
@@ -192,8 +298,11 @@ function renderRows(rows, hl, count) {
 		appendRows(rows.slice(shown.rows.length - k), hl);
 	}
 	state.shown = { rows: rows, hl: hl, notice: '', failure: false };
-	if (state.current && !state.current.isConnected)
+	if (state.current && !state.current.isConnected) {
 		markCurrent(rowOf(entry));
+		if (focused && state.current)
+			state.current.focus({ preventScroll: true });
+	}
 	return true;
 }
 
@@ -247,10 +356,12 @@ function noteArrivals(before) {
 	ui.newBtn.hidden = false;
 }
 
-// The rows shown, under the level filter, as Copy writes them.
+// The entries shown, under the level filter, as Copy writes them: whole, every line of each.
 function copyText() {
 	return levelRows(state.last).map(function (r) {
-		return (r.ts ? r.ts + ' ' : '') + (r.unit ? r.unit + ': ' : '') +
-			(r.text == null ? '' : String(r.text));
+		var unit = r.unit ? String(r.unit) : '';
+		if (hasEventId(r))
+			unit += (unit ? ' \u00b7 ' : '') + r.event_id;
+		return (r.ts ? r.ts + ' ' : '') + (unit ? unit + ': ' : '') + textOf(r);
 	}).join('\n');
 }

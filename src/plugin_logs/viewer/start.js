@@ -89,6 +89,7 @@ function attachControls() {
 		state.mode = 'tail';
 		state.query = '';
 		ui.q.value = '';
+		state.open = new Set();
 		refresh();
 	});
 	ui.segLines.addEventListener('click', function (e) {
@@ -119,6 +120,16 @@ function attachControls() {
 		clearArrivals();
 		// The button is gone; the keys go on in the log area.
 		ui.log.focus({ preventScroll: true });
+	});
+	// The control of an entry of several lines; its row becomes the current one, so that the
+	// keys carry on from there.
+	ui.log.addEventListener('click', function (e) {
+		var more = e.target.closest('button.more');
+		if (!more)
+			return;
+		var row = more.closest('.ln');
+		markCurrent(row);
+		toggleLines(row);
 	});
 	ui.log.addEventListener('scroll', function () {
 		if (state.arrived && atArrivalEnd())

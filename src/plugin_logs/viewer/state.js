@@ -35,6 +35,8 @@ var state = {
 	// the view was away from there (the "N new" button).
 	current: null,
 	arrived: 0,
+	// The entries of several lines shown open, by entryKey; kept across follow ticks.
+	open: new Set(),
 	copyTimer: null,
 };
 
