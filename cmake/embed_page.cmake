@@ -10,8 +10,14 @@
 # - <link rel='stylesheet' href='F'> becomes a style element with F on one line: comments,
 #   indentation and line breaks go, "name: value" loses its space, ";}" becomes "}";
 # - <script src='F'></script> before the body becomes a script on one line followed by a line
-#   feed; after it, a script whose lines are kept. Both lose indentation, blank lines and lines
-#   that hold only a // comment.
+#   feed. After it, <script src='A B C'></script> is the client script: the files named, in
+#   that order, joined line by line inside one function,
+#     (function () {
+#     'use strict';
+#     ...the lines of A, then B, then C...
+#     })();
+#   so that they share one scope (the page's state record, their functions) and leave no
+#   globals. Both kinds lose indentation, blank lines and lines that hold only a // comment.
 cmake_minimum_required(VERSION 3.25)
 
 if(NOT PAGE_DIR OR NOT OUT)
@@ -101,8 +107,13 @@ while(TRUE)
     script_text("${name}" "" js)
     set(element "<script>${js}</script>\n")
   else()
-    script_text("${name}" "\n" js)
-    set(element "<script>${js}</script>")
+    set(js "(function () {\n'use strict';")
+    string(REPLACE " " ";" names "${name}")
+    foreach(part IN LISTS names)
+      script_text("${part}" "\n" part_js)
+      string(APPEND js "\n${part_js}")
+    endforeach()
+    set(element "<script>${js}\n})();</script>")
   endif()
   string(REPLACE "${tag}" "${element}" html "${html}")
 endwhile()

@@ -1,5 +1,6 @@
 // Accessibility: axe-core against WCAG 2.1 A and AA in both themes, with rows shown (a filter on,
-// a current row, the new-entries button up) and in search mode; the controls by their names.
+// a current row, the new-entries button up), in search mode, and with entries of several lines
+// and event rows; the controls by their names.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -55,6 +56,42 @@ test('no serious or critical WCAG 2.1 A/AA violation in either theme, with rows 
     }
   }
   fs.writeFileSync(APP, lines(300));
+});
+
+// Event records as the server writes them: Source, Event ID, descriptions of several lines.
+const RECORDS = [
+  { ts: '2024-01-15T10:28:41.9030000Z', unit: 'Application Error', sev: 'err',
+    text: 'Faulting application name: wendquil-sync.exe\nException code: 0xc0000005\nFault offset: 0x2e9a1', event_id: 1000 },
+  { ts: '2024-01-15T09:45:02.0810000Z', unit: 'Wendquil Sync', sev: 'warn',
+    text: 'Datei „Bericht März.xlsx“ ist gesperrt;\nneuer Versuch in 30 s.', event_id: 210 },
+  { ts: '2024-01-15T09:02:17.3300000Z', unit: 'MsiInstaller', sev: 'info',
+    text: 'Product: Wendquil Desktop -- Installation completed successfully.', event_id: 11707 },
+  { ts: '2024-01-15T08:06:40.5000000Z', unit: 'Wendquil Sync', sev: 'info',
+    text: 'Sync service started,\nwatching C:\\Users\\Zoë\\Documents\\Wendquil.', event_id: 100 },
+];
+
+test('no serious or critical violation with entries of several lines, one open and current, and event rows', async () => {
+  for (const theme of ['dark', 'light']) {
+    for (const width of [1280, 480]) {
+      const where = `${theme} at ${width}px`;
+      const { context, page } = await open(fx.direct + `/plugin_logs?theme=${theme}`, {
+        width, height: 800,
+        prepare: (p) => p.route('**/plugin_logs?action=tail*', (r) => r.fulfill({
+          contentType: 'application/json',
+          body: JSON.stringify({ ok: true, label: 'Windows Application log', entries: RECORDS }),
+        })),
+      });
+      await page.waitForFunction(() => document.querySelectorAll('#log .ln.multi').length === 3);
+      await page.click('#log .ln:first-child .more');
+      await page.focus('#log .ln:first-child');
+      assert.equal(await page.locator('#log .ln.open.current').count(), 1, where);
+      assert.deepEqual(await audit(page), [], `entries, ${where}`);
+      // The control is a button with its state, named by what it shows.
+      assert.equal(await page.getByRole('button', { name: '\u22122 lines', expanded: true }).count(), 1, where);
+      assert.equal(await page.getByRole('button', { name: '+1 line', expanded: false }).count(), 2, where);
+      await context.close();
+    }
+  }
 });
 
 test('the source select, the log area and the groups of buttons have names; the log area takes focus', async () => {

@@ -124,7 +124,7 @@ test('through the hub the view rides in the viewer\'s own address, never in the 
   assert.equal(await page.evaluate(() => location.pathname + location.search),
     `${opened}&${SRC}&lines=200&level=err`);
   const api = hubSeen.filter((r) => r.url.startsWith('/plugins'));
-  assert.ok(api.some((r) => r.url === `/plugins?plugin=logs?action=tail&lines=200&${SRC}&node=alpha&id=7`));
+  assert.ok(api.some((r) => r.url === `/plugins?plugin=logs?action=tail&lines=200&${SRC}&multiline=1&node=alpha&id=7`));
   assert.ok(api.every((r) => !r.url.includes('level=')), 'the level never reaches the API');
   // The reload asks the hub for the page with the view; the program still serves the page.
   hubSeen.length = 0;

@@ -16,9 +16,10 @@ const open = (url, options) => openIn(ws, url, options);
 before(async () => {
   fs.mkdirSync(path.dirname(APP), { recursive: true });
   fs.writeFileSync(APP, lines(300));
-  fs.writeFileSync(SHAPES, 'Jan 05 10:00:00 node-a cron[88]: job started\n' +
-    '2024-01-15T10:30:00.123Z sync: Ünïcödé and a rather long line of text after the time\n' +
-    'a line without any time\n');
+  // The line without a time comes first: after another it would carry that entry on.
+  fs.writeFileSync(SHAPES, 'a line without any time\n' +
+    'Jan 05 10:00:00 node-a cron[88]: job started\n' +
+    '2024-01-15T10:30:00.123Z sync: Ünïcödé and a rather long line of text after the time\n');
   // The sample event tool gives the event shape, as the run command serves it.
   direct = await startLighttpd(ws, 'direct', data, '', SAMPLE_BIN);
 });
@@ -34,9 +35,9 @@ test('timestamps of each shape show date and time to the second, the full text a
     const { context, page } = await open(direct + '/plugin_logs', { width, grant: true });
     await choose(page, SHAPES);
     assert.deepEqual(await cells(page), [
+      ['', '', true],
       ['Jan 05 10:00:00', 'Jan 05 10:00:00', true],
       ['2024-01-15 10:30:00', '2024-01-15T10:30:00.123Z', true],
-      ['', '', true],
     ], `log file at ${width}px`);
     await page.selectOption('#srcSel', 'event:System');
     await page.waitForFunction(() => document.getElementById('pSrc').textContent === 'Windows System log');
@@ -47,11 +48,11 @@ test('timestamps of each shape show date and time to the second, the full text a
     // The message keeps most of a narrow row.
     const tx = await page.$eval('#log .ln .tx', (t) => t.clientWidth);
     assert.ok(tx > width / 2, `text column ${tx}px at ${width}px`);
-    // Copy keeps the full timestamp.
+    // Copy keeps the full timestamp, and the record's Source and Event ID.
     await page.click('#btnCopy');
     await page.waitForFunction(() => document.getElementById('btnCopy').textContent === 'Copied');
     const copied = await page.evaluate(() => navigator.clipboard.readText());
-    assert.match(copied, /^2024-01-15T10:30:00\.1230000Z System: The Print Spooler service/);
+    assert.match(copied, /^2024-01-15T10:30:00\.1230000Z Service Control Manager \u00b7 7036: The Print Spooler service/);
     await context.close();
   }
 });

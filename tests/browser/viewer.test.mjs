@@ -46,7 +46,8 @@ test('start-up lists sources, selects the first of the document and tails it', a
   assert.equal(await text(page, '#pState'), 'error');
   await choose(page, APP);
   assert.equal(await text(page, '#fCount'), '200 entries');
-  assert.ok(reqs.some((r) => r.url.endsWith('action=tail&lines=200&src=' + encodeURIComponent(id(APP)))));
+  assert.ok(reqs.some((r) => r.url.endsWith('action=tail&lines=200&src=' + encodeURIComponent(id(APP)) +
+    '&multiline=1')));
   const pos = await page.$eval('#log', (l) => l.scrollHeight - l.scrollTop - l.clientHeight);
   assert.ok(pos < 2, `not at the bottom: ${pos}`);
   assert.equal(await page.locator('#log .ln.err').count() > 0, true);
@@ -245,7 +246,7 @@ test('hub route: API queries ride after a second ? in the plugin value', async (
   const api = hubSeen.filter((r) => r.url.startsWith('/plugins'));
   assert.equal(api[0].url, '/plugins?plugin=logs?action=sources&node=alpha&id=7');
   assert.ok(api.some((r) => r.url === '/plugins?plugin=logs?action=tail&lines=200&src=' +
-    encodeURIComponent(id(APP)) + '&node=alpha&id=7'));
+    encodeURIComponent(id(APP)) + '&multiline=1&node=alpha&id=7'));
   assert.equal(await text(page, '#fCount'), '200 entries');
   await context.close();
 });
