@@ -222,10 +222,27 @@ size_t line_reader_next(LineReader *r, const char **piece, size_t *text_len, siz
 void line_reader_unread(LineReader *r, size_t n);
 
 /* readers/line_shape.cpp */
-/* Fills ts, unit and text of e from one line without NUL bytes (trailing CR and LF ignored),
- * each terminated and empty when the shape has none; sev becomes 0. Nothing else of e is
- * written. */
+enum { SHAPE_TS_MAX = 39 };
+/* The parts of one log line. Each field points into the line, or into the caller's scratch for
+ * a JSON line's decoded values; lengths are in bytes, and a field may be empty (len 0). */
+struct LineShape {
+	const char *ts;   size_t ts_len;   /* as written, without brackets; at most SHAPE_TS_MAX */
+	const char *unit; size_t unit_len; /* not cut: the caller cuts to its own room */
+	const char *text; size_t text_len; /* not cut */
+	int32_t sev;      /* the writer's level as SEV_*, or SEV_UNCLASSIFIED when it names none */
+	int32_t has_ts;   /* 1 when a recognised timestamp (or a JSON time) begins the line */
+};
+enum { SHAPE_SCRATCH_SIZE = 16384 + 256 };
+/* Shapes one line of len bytes (trailing CR and LF ignored; may hold any bytes, NUL included).
+ * scratch (SHAPE_SCRATCH_SIZE bytes) receives decoded JSON values, cut between characters. */
+void shape_log_line(LineShape *s, const char *line, size_t len, char *scratch);
+/* The fields of e from one line: ts, unit and text copied and cut between characters to their
+ * arrays; sev as shape_log_line gives it. Nothing else of e is written. */
 void parse_log_line(LogEntry *e, const char *line, size_t len);
+/* The date and time a timestamp as shape_log_line returns it names. */
+struct TsFields { int32_t year; /* 0: the layout has none (syslog, logcat) */ int32_t month, day, hour, minute, second; };
+/* Returns 1 and fills f when ts[0..len) is one of the recognised layouts, else 0. */
+int ts_fields(const char *ts, size_t len, TsFields *f);
 
 /* readers/log_file.cpp */
 /* Reads the last 4 MiB of path into ring and/or hits. Returns the lines handled, or -1 when

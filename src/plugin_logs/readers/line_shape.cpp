@@ -1,27 +1,22 @@
-/* Splitting one log line into timestamp, unit and text: syslog, ISO 8601 or plain. */
+/* Splitting one log line into timestamp, unit, text and the writer's level. */
 #include "plugin_logs/plugin_logs.h"
+#include "shape_parts.h"
 
 #include <string.h>
 
-enum { SYSLOG_TS_LEN = 15, SYSLOG_UNIT_MAX = 63, ISO_TS_MAX = 24, ISO_TS_SCAN_END = 31 };
+enum { SYSLOG_UNIT_MAX = 63 };
 
-static int is_digit(char c)
+static int is_blank(char c)
 {
-	return c >= '0' && c <= '9';
+	return c == ' ' || c == '\t';
 }
 
-static int is_letter(char c)
+/* Syslog's rest after its timestamp: «host program[pid]: text», the text trimmed. */
+static void shape_syslog_rest(LineShape *s, const char *c, size_t len, size_t i)
 {
-	return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-/* «Mmm dd hh:mm:ss host unit: text»; only the indices below are tested. */
-static int parse_syslog(LogEntry *e, const char *c, size_t len)
-{
-	if (len < 17 || !is_letter(c[0]) || c[3] != ' ' || !is_digit(c[4]) || c[6] != ' ' || c[9] != ':')
-		return 0;
-	copy_text_cut(e->ts, sizeof(e->ts), c, utf8_cut(c, SYSLOG_TS_LEN));
-	size_t i = 16;
+	/* The host runs to the next space; a tab is part of it. */
+	if (i < len)
+		i++;
 	while (i < len && c[i] != ' ')
 		i++;
 	while (i < len && c[i] == ' ')
@@ -30,48 +25,73 @@ static int parse_syslog(LogEntry *e, const char *c, size_t len)
 	size_t rest_len = len - i;
 	const char *colon = (const char *)memchr(rest, ':', rest_len);
 	if (colon != NULL && (size_t)(colon - rest) <= SYSLOG_UNIT_MAX) {
-		copy_text_cut(e->unit, sizeof(e->unit), rest, (size_t)(colon - rest));
+		s->unit = rest;
+		s->unit_len = (size_t)(colon - rest);
 		rest_len -= (size_t)(colon + 1 - rest);
 		rest = colon + 1;
 	}
-	/* The text is cut to its field first and trimmed after, in one copy. */
-	if (rest_len > sizeof(e->text) - 1)
-		rest_len = utf8_cut(rest, sizeof(e->text) - 1);
-	trim_into(e->text, sizeof(e->text), rest, rest_len);
-	return 1;
+	while (rest_len > 0 && (*rest == ' ' || *rest == '\t' || *rest == '\r' || *rest == '\n')) {
+		rest++;
+		rest_len--;
+	}
+	while (rest_len > 0 && (rest[rest_len - 1] == ' ' || rest[rest_len - 1] == '\t' || rest[rest_len - 1] == '\r' ||
+				rest[rest_len - 1] == '\n'))
+		rest_len--;
+	s->text = rest;
+	s->text_len = rest_len;
 }
 
-/* «yyyy-mm-ddThh:mm:ss... text» or with a space for the T. */
-static int parse_iso(LogEntry *e, const char *c, size_t len)
+void shape_log_line(LineShape *s, const char *line, size_t len, char *scratch)
 {
-	if (len < 21 || !is_digit(c[0]) || c[4] != '-' || c[7] != '-' || (c[10] != 'T' && c[10] != ' '))
-		return 0;
-	size_t j = 11;
-	while (c[j] != ' ' && c[j] != '\t') {
-		j++;
-		if (j >= len || j > ISO_TS_SCAN_END)
-			break;
+	while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r'))
+		len--;
+	s->ts = line;
+	s->ts_len = 0;
+	s->unit = line;
+	s->unit_len = 0;
+	s->text = line;
+	s->text_len = len;
+	s->sev = SEV_UNCLASSIFIED;
+	s->has_ts = 0;
+	if (len == 0)
+		return;
+	/* The first byte picks the reading: an object, a timestamp, or neither. */
+	size_t first = 0;
+	while (first < len && is_blank(line[first]))
+		first++;
+	if (first < len && line[first] == '{' && shape_json_line(s, line, len, scratch))
+		return;
+	TsMatch m;
+	if (!find_ts(line, len, &m)) {
+		s->sev = read_level_field(line, len, 0, 0, &s->unit, &s->unit_len);
+		return;
 	}
-	copy_text_cut(e->ts, sizeof(e->ts), c, j <= (size_t)ISO_TS_MAX ? j : utf8_cut(c, ISO_TS_MAX));
-	/* The scan may stop inside a character; its rest belongs to no field either. */
-	size_t k = j;
-	while (k < len && ((unsigned char)c[k] & 0xC0) == 0x80)
-		k++;
-	while (k < len && (c[k] == ' ' || c[k] == '\t'))
-		k++;
-	copy_text_cut(e->text, sizeof(e->text), c + k, len - k);
-	return 1;
+	s->ts = line + m.at;
+	s->ts_len = m.len;
+	s->has_ts = 1;
+	if (m.kind == TS_SYSLOG) {
+		shape_syslog_rest(s, line, len, m.end);
+		return;
+	}
+	s->sev = read_level_field(line, len, m.end, 1, &s->unit, &s->unit_len);
+	/* The level and logger stay in the text: a search finds them there. CBS ends its time with
+	 * a comma. */
+	size_t i = m.end;
+	if (i < len && line[i] == ',')
+		i++;
+	while (i < len && is_blank(line[i]))
+		i++;
+	s->text = line + i;
+	s->text_len = len - i;
 }
 
 void parse_log_line(LogEntry *e, const char *line, size_t len)
 {
-	/* Only the fields are made clean, not the whole record: they are all that is printed. */
-	e->ts[0] = '\0';
-	e->unit[0] = '\0';
-	e->sev = SEV_INFO;
-	while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r'))
-		len--;
-	if (parse_syslog(e, line, len) || parse_iso(e, line, len))
-		return;
-	copy_text_cut(e->text, sizeof(e->text), line, len);
+	char scratch[SHAPE_SCRATCH_SIZE];
+	LineShape s;
+	shape_log_line(&s, line, len, scratch);
+	copy_text_cut(e->ts, sizeof(e->ts), s.ts, s.ts_len);
+	copy_text_cut(e->unit, sizeof(e->unit), s.unit, s.unit_len);
+	copy_text_cut(e->text, sizeof(e->text), s.text, s.text_len);
+	e->sev = s.sev;
 }
