@@ -63,7 +63,7 @@ static const LevelLayout level_layouts[] = {
 	{"angle brackets: «<Error> text»", " <L>", AT_START},
 	{"logfmt: «level=error»", " level=L$", AT_START},
 	{"logfmt: «lvl=error»", " lvl=L$", AT_START},
-	{"logfmt after one field: «caller=x.go:1 level=info»", " * level=L$", 0},
+	{"logfmt after one field: «caller=x.go:1 level=info»", " * level=L$", AT_START},
 };
 
 static int is_blank(unsigned c)
