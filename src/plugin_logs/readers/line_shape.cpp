@@ -61,9 +61,17 @@ void shape_log_line(LineShape *s, const char *line, size_t len, char *scratch)
 		first++;
 	if (first < len && line[first] == '{' && shape_json_line(s, line, len, scratch))
 		return;
+	/* The layouts are read from a terminated copy of the line's start: no bound to test at
+	 * each byte. */
+	char head[HEAD_SIZE];
+	size_t head_len = len < (size_t)HEAD_MAX ? len : (size_t)HEAD_MAX;
+	memcpy(head, line, head_len);
+	memset(head + head_len, 0, HEAD_PAD);
+	size_t unit_at = 0;
 	TsMatch m;
-	if (!find_ts(line, len, &m)) {
-		s->sev = read_level_field(line, len, 0, 0, &s->unit, &s->unit_len);
+	if (!find_ts(head, &m)) {
+		s->sev = read_level_field(head, 0, 0, &unit_at, &s->unit_len);
+		s->unit = line + unit_at;
 		return;
 	}
 	s->ts = line + m.at;
@@ -73,7 +81,8 @@ void shape_log_line(LineShape *s, const char *line, size_t len, char *scratch)
 		shape_syslog_rest(s, line, len, m.end);
 		return;
 	}
-	s->sev = read_level_field(line, len, m.end, 1, &s->unit, &s->unit_len);
+	s->sev = read_level_field(head, m.end, 1, &unit_at, &s->unit_len);
+	s->unit = line + unit_at;
 	/* The level and logger stay in the text: a search finds them there. CBS ends its time with
 	 * a comma. */
 	size_t i = m.end;

@@ -14,20 +14,24 @@ struct TsMatch {
 	int32_t kind;   /* TS_FIELDS or TS_SYSLOG */
 };
 
+/* The start of a line that the layouts are read from: its first HEAD_MAX bytes (fewer when the
+ * line is shorter), then HEAD_PAD NUL bytes, so elements need no bound check and a timestamp's
+ * start may be tested in whole words. A NUL in the line ends every element there. */
+enum { HEAD_MAX = 256, HEAD_PAD = 40, HEAD_SIZE = HEAD_MAX + HEAD_PAD };
+
 /* ts_layouts.cpp */
-/* Returns 1 and fills m when line[0..len) begins with a recognised timestamp, bare or in its
- * brackets, at most SHAPE_TS_MAX bytes; else 0 and m is not written. */
-int find_ts(const char *line, size_t len, TsMatch *m);
+/* Returns 1 and fills m when head (terminated as above) begins with a recognised timestamp,
+ * bare or in its brackets, at most SHAPE_TS_MAX bytes; else 0 and m is not written. */
+int find_ts(const char *head, TsMatch *m);
 
 /* level_fields.cpp */
 /* The severity a level word names (ASCII letters in any case), or -1 when w[0..n) is none. */
 int32_t level_of_word(const char *w, size_t n);
 /* Reads the level field (and the logger or component, where the layout has one) that a layout
- * puts at line[at..len): just after the timestamp when after_ts, else at the line's start.
- * Returns the severity, or SEV_UNCLASSIFIED when no layout's level field is there; *unit and
- * *unit_len receive the logger's span, or are left alone. */
-int32_t read_level_field(const char *line, size_t len, size_t at, int after_ts, const char **unit,
-			 size_t *unit_len);
+ * puts at head[at..]: just after the timestamp when after_ts, else at the line's start. Returns
+ * the severity, or SEV_UNCLASSIFIED when no layout's level field is there; *unit_at and
+ * *unit_len receive the logger's offset and length, or are left alone. */
+int32_t read_level_field(const char *head, size_t at, int after_ts, size_t *unit_at, size_t *unit_len);
 
 /* json_line.cpp */
 /* Returns 1 and fills s when line[0..len) is one JSON object with a time key (values decoded
