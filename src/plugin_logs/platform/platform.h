@@ -19,6 +19,11 @@ char plat_sep(void);
  * Leaves dst empty when neither conversion works. */
 void plat_utc_text(char *dst, size_t dst_size);
 
+/* The UTC moment, in seconds since 1970, of a date and time (month 1-12) on the node's local
+ * clock, by its time zone's rules. Returns 1, or 0 when the system cannot convert it. */
+int plat_local_to_utc(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute, int32_t second,
+		      int64_t *utc);
+
 /* Copies the value of the environment variable name into dst, as UTF-8. Returns 1 when it is
  * defined (dst holds the value, which may be empty), 0 when it is not (dst empty), and -1 when
  * it is defined but cannot be given: longer than dst_size-1 bytes, or (Windows) holding an
@@ -57,11 +62,12 @@ void plat_dir_close(PlatDir *d);
 struct PlatFileInfo {
 	int is_dir;
 	int64_t size;
+	int64_t mtime; /* last modification, seconds since 1970-01-01 UTC */
 };
 
 /* Queries path (links followed). Returns 1 for a directory or a regular file with its full
- * 64-bit size, or 0 when it cannot be queried or is anything else (a FIFO or a device would
- * block or never end a read). */
+ * 64-bit size and its modification time, or 0 when it cannot be queried or is anything else
+ * (a FIFO or a device would block or never end a read). */
 int plat_file_info(const char *path, PlatFileInfo *out);
 
 /* Opens a log for binary reading without stopping its writer from appending, renaming or

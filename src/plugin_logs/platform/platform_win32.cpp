@@ -179,6 +179,14 @@ void plat_dir_close(PlatDir *d)
 	d->handle = NULL;
 }
 
+/* Seconds since 1970 of a FILETIME (100 ns units since 1601), rounded down as st_mtime is. */
+static int64_t unix_seconds(FILETIME ft)
+{
+	const int64_t from_1601 = 116444736000000000LL;
+	int64_t t = (int64_t)(((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime) - from_1601;
+	return t >= 0 ? t / 10000000 : -((-t + 9999999) / 10000000);
+}
+
 int plat_file_info(const char *path, PlatFileInfo *out)
 {
 	WCHAR wide[WIDE_PATH_SIZE];
@@ -187,6 +195,7 @@ int plat_file_info(const char *path, PlatFileInfo *out)
 		return 0;
 	out->is_dir = (fa.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 	out->size = (int64_t)(((uint64_t)fa.nFileSizeHigh << 32) | fa.nFileSizeLow);
+	out->mtime = unix_seconds(fa.ftLastWriteTime);
 	if (out->is_dir || (fa.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
 		return 1;
 	/* The attribute query describes a file link itself (size 0), not the log it names;
@@ -202,6 +211,29 @@ int plat_file_info(const char *path, PlatFileInfo *out)
 		return 0;
 	out->is_dir = (bi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 	out->size = (int64_t)(((uint64_t)bi.nFileSizeHigh << 32) | bi.nFileSizeLow);
+	out->mtime = unix_seconds(bi.ftLastWriteTime);
+	return 1;
+}
+
+int plat_local_to_utc(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute, int32_t second,
+		      int64_t *utc)
+{
+	/* SYSTEMTIME holds the years 1601 to 30827 only. */
+	if (year < 1601 || year > 30827)
+		return 0;
+	SYSTEMTIME local = {};
+	local.wYear = (WORD)year;
+	local.wMonth = (WORD)month;
+	local.wDay = (WORD)day;
+	local.wHour = (WORD)hour;
+	local.wMinute = (WORD)minute;
+	local.wSecond = (WORD)second;
+	SYSTEMTIME st;
+	FILETIME ft;
+	/* Null: the zone the node runs in, summer time by its rules for that date. */
+	if (!TzSpecificLocalTimeToSystemTime(NULL, &local, &st) || !SystemTimeToFileTime(&st, &ft))
+		return 0;
+	*utc = unix_seconds(ft);
 	return 1;
 }
 
