@@ -103,11 +103,14 @@ struct EntryCollector {
  * tail's window and more. */
 #define ENTRY_ARENA_SIZE ((size_t)9 << 20)
 
+struct TimeRange;
+
 /* An entry as the request wants it read. */
 struct EntryRequest {
 	int32_t lines;      /* a tail's entries, 1 .. LINES_MAX */
 	const char *q;      /* a search's text; empty for none */
 	int32_t multiline;  /* 1: lines without a timestamp continue the entry before them */
+	const TimeRange *range; /* since and until; null for all time */
 };
 
 /* Receives one finished entry; the sink copies it. */
@@ -322,6 +325,52 @@ struct TsFields { int32_t year; /* 0: the layout has none (syslog, logcat) */ in
 /* Returns 1 and fills f when ts[0..len) is one of the recognised layouts, else 0. */
 int ts_fields(const char *ts, size_t len, TsFields *f);
 
+/* readers/time_range.cpp */
+/* A request's since or until value is read from this much (longer ones are refused); the
+ * accepted forms have 16 or 19 characters. */
+enum { TIME_PARAM_SIZE = 64, TIME_TEXT_SIZE = 20 };
+/* One end of a time range, as given: YYYY-MM-DDTHH:MM or YYYY-MM-DDTHH:MM:SS. */
+struct TimeBound {
+	int32_t given;
+	int32_t has_seconds;
+	TsFields at;        /* an until without seconds stands for its minute's last second */
+	int64_t key;        /* YYYYMMDDhhmmss, ordered as the moments are */
+	char text[TIME_TEXT_SIZE];
+};
+/* since and until, both inclusive, compared with an entry's timestamp as written (its date and
+ * time digits; a zone suffix is not applied). A timestamp without a year takes the year that
+ * puts it last at or before the file's modification (ref_*, in the node's local time). */
+struct TimeRange {
+	TimeBound since, until;
+	int32_t ref_year;   /* 0: not set, a timestamp without a year has no key */
+	int64_t ref_rest;   /* MMDDhhmmss of that moment */
+};
+/* Reads the since and until values (empty means not given) into r. Returns null, or the name
+ * of the first one that is not a valid moment ("since" is checked first). */
+const char *time_range_parse(TimeRange *r, const char *since, const char *until);
+/* 1 when r bounds anything (since or until given). */
+int time_range_active(const TimeRange *r);
+/* Sets the moment yearless timestamps are placed before: mtime, seconds since 1970 UTC. */
+void time_range_set_file_time(TimeRange *r, int64_t mtime);
+/* The key of the timestamp ts[0..len) as r compares it, or -1 when it is not a recognised
+ * timestamp. */
+int64_t time_range_key(const TimeRange *r, const char *ts, size_t len);
+/* 1 when key lies within r. */
+int time_range_holds(const TimeRange *r, int64_t key);
+/* The event query for r's bounds, the node's local time turned into the UTC of SystemTime:
+ * *[System[TimeCreated[@SystemTime>='...' and @SystemTime<='...']]]. Returns 1, or 0 when r is
+ * not active or dst is too small (dst empty). */
+int event_time_query(const TimeRange *r, char *dst, size_t dst_size);
+
+/* readers/log_bisect.cpp */
+/* Finds the ends of r in the log f of size bytes by bisection on the lines' timestamps (each
+ * probe reads a few small blocks; lines without a timestamp are skipped): *lo the offset of the
+ * first timestamped line at or after since (0 without since), *hi the offset of the first after
+ * until (size without until), both line starts. Lines between them may still lie outside r
+ * when the log is not in order: filter them. r must have its file time set
+ * (time_range_set_file_time). Returns 1, or 0 on a read error (*lo, *hi then 0 and size). */
+int log_range_bounds(FILE *f, int64_t size, const TimeRange *r, int64_t *lo, int64_t *hi);
+
 /* readers/log_file.cpp */
 /* Reads the last 4 MiB of path into col: every entry for a ring, those that hold query for a
  * hit list (one entry a line, or with multiline the lines without a timestamp joined to the
@@ -343,10 +392,30 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
  * ends at or before limit. */
 int64_t read_chunk_at_resync_end(FILE *f, int64_t from, int64_t limit);
 
+/* A log opened for a read within a time range: the offsets that bound it. */
+struct LogSpan {
+	int64_t size;
+	int64_t lo, hi;     /* the range's ends (log_range_bounds) */
+	int64_t start;      /* the window: at most 4 MiB before hi, not before lo */
+};
+/* Opens a log as open_log_window does, sets r's file time from it and finds the range's ends.
+ * Null when the path is missing, a directory, or cannot be opened or read. */
+FILE *open_log_span(const char *path, TimeRange *r, LogSpan *span);
+/* Reads [from, end) of f (positioned at from) into col as read_log_lines does, keeping only
+ * the entries whose timestamp r holds; lines without one go with the entry before them, and
+ * those before the first timestamp read with in_range. Returns the lines handled. */
+int32_t read_log_range(FILE *f, int64_t from, int64_t end, int cut, const TimeRange *r, int in_range,
+		       const char *query, int multiline, EntryCollector *col);
+/* read_log_file within r: the window before the range's end. Returns as read_log_file. */
+int32_t read_log_file_range(const char *path, const char *query, int multiline, const TimeRange *r,
+			    EntryCollector *col);
+
 /* readers/log_tail.cpp */
 /* A tail of the last ring->capacity entries, the same entries read_log_file would keep, found
  * by reading backwards from the end. Returns -1 as read_log_file does, else 0 or more. */
 int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring);
+/* tail_log_file within r: the newest entries r holds, read backwards from the range's end. */
+int32_t tail_log_range(const char *path, int multiline, const TimeRange *r, EntryCollector *ring);
 
 /* readers/tool_output.cpp */
 /* A command's output turned into UTF-8 as it streams in. Output that starts with a UTF-16LE
@@ -419,6 +488,9 @@ int32_t event_stream_finish(EventStream *s);
  * or runs past its time limit (it is then ended; records it delivered before are void). */
 int32_t stream_event_log(const char *log_name, int32_t count, const char *query, int multiline, EntrySink sink,
 			 void *ctx);
+/* stream_event_log for the events r holds (null: all), asked of the tool as an event query. */
+int32_t stream_event_log_range(const char *log_name, int32_t count, const TimeRange *r, const char *query,
+			       int multiline, EntrySink sink, void *ctx);
 
 /* viewer/mode_html.cpp */
 /* Writes the complete viewer page; embedded != 0 leaves out the back link. Returns 0. */

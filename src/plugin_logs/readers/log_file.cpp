@@ -50,6 +50,8 @@ struct EntryBuilder {
 	int line_open; /* the last piece did not end its line */
 	int started;   /* a line was read */
 	int mid_file;  /* reading began after the file's first byte */
+	const TimeRange *range; /* entries kept, or null for all */
+	int in_range;  /* the last timestamp read lies in the range */
 	char scratch[SHAPE_SCRATCH_SIZE];
 };
 
@@ -66,7 +68,20 @@ static void builder_init(EntryBuilder *b, EntryCollector *col, const char *query
 	b->matched = 0;
 	b->line_open = 0;
 	b->started = 0;
+	b->range = NULL;
+	b->in_range = 1;
 	col->stamped_from = -1;
+}
+
+/* A line with a timestamp decides whether its entry, and the lines without one after it, lie
+ * in the range. */
+static void builder_note_time(EntryBuilder *b, const LineShape *s)
+{
+	if (b->range == NULL)
+		return;
+	int64_t key = time_range_key(b->range, s->ts, s->ts_len);
+	if (key >= 0)
+		b->in_range = time_range_holds(b->range, key);
 }
 
 /* Ends the entry being built: one that does not hold the query is taken back. */
@@ -83,6 +98,14 @@ static void builder_close(EntryBuilder *b)
 static void builder_start(EntryBuilder *b, const LineShape *s, int lineage, int line_has)
 {
 	builder_close(b);
+	if (!b->in_range) {
+		/* Outside the range: it goes, and the lines that join it with it. */
+		b->current = 1;
+		b->kept = 0;
+		b->lineage = lineage;
+		b->matched = 0;
+		return;
+	}
 	/* Classified when printed: the severity never decides what is kept. */
 	b->kept = collector_add(b->col, s->ts, s->ts_len, s->unit, s->unit_len, s->text, s->text_len, ENTRY_TEXT_MAX,
 				s->sev, EVENT_ID_NONE) != NULL;
@@ -112,11 +135,16 @@ static void builder_line(EntryBuilder *b, const char *piece, size_t len, int end
 	b->line_open = !ends_line;
 	if (!b->multiline) {
 		/* Every field is a piece of the line: a line without the query holds no hit and
-		 * needs no parsing. */
-		if (b->query_len != 0 && !ci_contains_bytes(piece, len, b->query, b->query_len))
+		 * needs no parsing, unless its timestamp places the lines after it in a range. */
+		int has_query = b->query_len == 0 || ci_contains_bytes(piece, len, b->query, b->query_len);
+		if (!has_query && b->range == NULL)
 			return;
 		LineShape s;
 		shape_log_line(&s, piece, len, b->scratch);
+		if (!continued && s.has_ts)
+			builder_note_time(b, &s);
+		if (!has_query || !b->in_range)
+			return;
 		if (b->query_len != 0 && !shape_passes(&s, b->query, b->query_len))
 			return;
 		collector_add(b->col, s.ts, s.ts_len, s.unit, s.unit_len, s.text, s.text_len, ENTRY_LINE_TEXT_MAX,
@@ -135,6 +163,7 @@ static void builder_line(EntryBuilder *b, const char *piece, size_t len, int end
 	LineShape s;
 	shape_log_line(&s, piece, len, b->scratch);
 	if (!continued && s.has_ts) {
+		builder_note_time(b, &s);
 		builder_start(b, &s, LINEAGE_STAMPED, line_has);
 		return;
 	}
@@ -196,17 +225,16 @@ static size_t cut_character_rest(const char *line, size_t len)
 	return n > 0 && utf8_valid_len(line + n, len - n) == len - n ? n : 0;
 }
 
-int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query, int multiline,
-		       EntryCollector *col)
+/* Reads f from its position into b until budget bytes are read or the file ends, as
+ * read_log_lines describes. Returns the lines handled. */
+static int32_t read_lines(FILE *f, int64_t budget, int cut, EntryBuilder *b)
 {
-	int64_t budget = (size - from) + GROWTH_ALLOWANCE;
 	LineReader reader;
 	char utf8_line[LINE_UTF8_SIZE];
-	EntryBuilder builder;
+	EntryCollector *col = b->col;
 	int32_t handled = 0;
 	size_t carried = 0;
 	line_reader_init(&reader, f);
-	builder_init(&builder, col, query, multiline, from > 0);
 	while (budget > 0) {
 		const char *line;
 		/* Bytes after a NUL inside a chunk are not part of the line. */
@@ -242,9 +270,69 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
 		handled++;
 		if (carried != 0)
 			line_reader_unread(&reader, carried);
-		builder_line(&builder, piece, piece_len, line[got - 1] == '\n' && carried == 0);
+		builder_line(b, piece, piece_len, line[got - 1] == '\n' && carried == 0);
 	}
-	builder_close(&builder);
+	builder_close(b);
+	return handled;
+}
+
+int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query, int multiline,
+		       EntryCollector *col)
+{
+	EntryBuilder builder;
+	builder_init(&builder, col, query, multiline, from > 0);
+	return read_lines(f, (size - from) + GROWTH_ALLOWANCE, cut, &builder);
+}
+
+int32_t read_log_range(FILE *f, int64_t from, int64_t end, int cut, const TimeRange *r, int in_range,
+		       const char *query, int multiline, EntryCollector *col)
+{
+	EntryBuilder builder;
+	builder_init(&builder, col, query, multiline, from > 0);
+	if (time_range_active(r)) {
+		builder.range = r;
+		builder.in_range = in_range;
+	}
+	/* The range's end is a line start: reading stops there, also in a growing file. */
+	return read_lines(f, end - from, cut, &builder);
+}
+
+FILE *open_log_span(const char *path, TimeRange *r, LogSpan *span)
+{
+	PlatFileInfo info;
+	if (!plat_file_info(path, &info) || info.is_dir)
+		return NULL;
+	FILE *f = plat_log_open(path);
+	if (f == NULL)
+		return NULL;
+	time_range_set_file_time(r, info.mtime);
+	span->size = info.size;
+	if (!log_range_bounds(f, info.size, r, &span->lo, &span->hi)) {
+		fclose(f);
+		return NULL;
+	}
+	span->start = span->hi - TAIL_WINDOW > span->lo ? span->hi - TAIL_WINDOW : span->lo;
+	if (span->start > span->hi)
+		span->start = span->hi; /* since after until: nothing between */
+	if (plat_seek(f, span->start) != 0) {
+		fclose(f);
+		return NULL;
+	}
+	return f;
+}
+
+int32_t read_log_file_range(const char *path, const char *query, int multiline, const TimeRange *range,
+			    EntryCollector *col)
+{
+	TimeRange r = *range;
+	LogSpan span;
+	FILE *f = open_log_span(path, &r, &span);
+	if (f == NULL)
+		return -1;
+	/* The range's start is a line start; a window cut short of it is not. */
+	int inside = span.start > span.lo;
+	int32_t handled = read_log_range(f, span.start, span.hi, inside, &r, inside, query, multiline, col);
+	fclose(f);
 	return handled;
 }
 

@@ -17,12 +17,12 @@ static size_t count_line_feeds(const char *s, size_t n)
 	return count;
 }
 
-/* Offset just after the wanted-th line feed counted back from the end, not before start;
- * -1 when the window holds fewer, or on a read error. */
-static int64_t after_nth_line_feed_from_end(FILE *f, int64_t start, int64_t size, int32_t wanted)
+/* Offset just after the wanted-th line feed counted back from end, not before start; -1 when
+ * the window holds fewer, or on a read error. */
+static int64_t after_nth_line_feed_from_end(FILE *f, int64_t start, int64_t end, int32_t wanted)
 {
 	char block[BACK_BLOCK_SIZE];
-	int64_t pos = size;
+	int64_t pos = end;
 	size_t left = (size_t)wanted;
 	while (pos > start) {
 		size_t n = pos - start < BACK_BLOCK_SIZE ? (size_t)(pos - start) : (size_t)BACK_BLOCK_SIZE;
@@ -46,14 +46,25 @@ static int64_t after_nth_line_feed_from_end(FILE *f, int64_t start, int64_t size
 	return -1;
 }
 
-/* Reads the lines after the wanted-th line feed from the end into ring, as read_log_file
- * would read them. Returns the lines handled, or -1; *whole is set when that took the window
- * from its start. */
-static int32_t read_last_lines(FILE *f, int64_t start, int64_t size, int32_t wanted, int multiline,
-			       EntryCollector *ring, int *whole)
+/* The stretch of a log a tail reads back from. */
+struct TailWindow {
+	int64_t start;          /* reading goes no further back */
+	int64_t end;            /* ... and reads back from here: the file's size or the range's end */
+	int64_t size;
+	int start_cut;          /* start lies inside a line */
+	const TimeRange *range; /* entries kept, or null for all (then reading follows growth) */
+	int64_t range_lo;       /* where the range's first entry begins */
+};
+
+/* Reads the lines after the wanted-th line feed back from the window's end into ring, as
+ * read_log_file would read them. Returns the lines handled, or -1; *whole is set when that
+ * took the window from its start. */
+static int32_t read_last_lines(FILE *f, const TailWindow *w, int32_t wanted, int multiline, EntryCollector *ring,
+			       int *whole)
 {
-	int64_t from = after_nth_line_feed_from_end(f, start, size, wanted);
-	if (from > start && start > 0) {
+	int64_t start = w->start;
+	int64_t from = after_nth_line_feed_from_end(f, start, w->end, wanted);
+	if (from > start && w->start_cut) {
 		/* In a cut window the forward reader drops chunks until one ends in a line feed;
 		 * our lines must lie past that point for both to agree. */
 		int64_t first_end = plat_seek(f, start) == 0 ? read_chunk_at_resync_end(f, start, from) : -1;
@@ -64,20 +75,19 @@ static int32_t read_last_lines(FILE *f, int64_t start, int64_t size, int32_t wan
 	*whole = from <= start;
 	if (from <= start) {
 		from = start;
-		cut = start > 0;
+		cut = w->start_cut;
 	}
 	if (plat_seek(f, from) != 0)
 		return -1;
 	collector_reset(ring);
-	return read_log_lines(f, from, size, cut, NULL, multiline, ring);
+	if (w->range != NULL)
+		return read_log_range(f, from, w->end, cut, w->range, from > w->range_lo, NULL, multiline, ring);
+	return read_log_lines(f, from, w->size, cut, NULL, multiline, ring);
 }
 
-int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring)
+/* The tail of the window into ring; see tail_log_file. */
+static int32_t tail_window(FILE *f, const TailWindow *w, int multiline, EntryCollector *ring)
 {
-	int64_t start, size;
-	FILE *f = open_log_window(path, &start, &size);
-	if (f == NULL)
-		return -1;
 	/* Every line gives at least one entry, so the lines after the (capacity+1)-th line feed
 	 * from the end are enough; a line feed is always where a chunk ends. Joined lines give
 	 * fewer: then more lines are read, until the ring holds only entries that a stamped line
@@ -87,12 +97,42 @@ int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring)
 	int32_t handled;
 	int whole;
 	for (;;) {
-		handled = read_last_lines(f, start, size, (int32_t)wanted, multiline, ring, &whole);
-		if (handled < 0 || !multiline || whole ||
-		    (ring->stamped_from >= 0 && ring->taken - ring->stamped_from >= ring->capacity))
+		handled = read_last_lines(f, w, (int32_t)wanted, multiline, ring, &whole);
+		if (handled < 0 || whole)
+			break;
+		int short_of_stamped = multiline && !(ring->stamped_from >= 0 &&
+						      ring->taken - ring->stamped_from >= ring->capacity);
+		/* Lines outside a range give no entry: read further back for them too. */
+		int short_of_range = w->range != NULL && ring->count < ring->capacity;
+		if (!short_of_stamped && !short_of_range)
 			break;
 		wanted = wanted * 4 > INT32_MAX ? INT32_MAX : wanted * 4;
 	}
+	return handled;
+}
+
+int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring)
+{
+	int64_t start, size;
+	FILE *f = open_log_window(path, &start, &size);
+	if (f == NULL)
+		return -1;
+	TailWindow w = {start, size, size, start > 0, NULL, 0};
+	int32_t handled = tail_window(f, &w, multiline, ring);
+	fclose(f);
+	return handled;
+}
+
+int32_t tail_log_range(const char *path, int multiline, const TimeRange *range, EntryCollector *ring)
+{
+	TimeRange r = *range;
+	LogSpan span;
+	FILE *f = open_log_span(path, &r, &span);
+	if (f == NULL)
+		return -1;
+	/* The range's end is read back from as the file's end is; its start is a line start. */
+	TailWindow w = {span.start, span.hi, span.size, span.start > span.lo, &r, span.lo};
+	int32_t handled = tail_window(f, &w, multiline, ring);
 	fclose(f);
 	return handled;
 }
