@@ -47,6 +47,27 @@ static int flag_on(const char *qs, const char *key)
 	return strcmp(value, "1") == 0 || strcmp(value, "true") == 0;
 }
 
+/* Reads since and until into r. Returns 1, or 0 after writing the "invalid_time" document for
+ * the first that is not a moment. */
+static int read_time_range(const char *qs, TimeRange *r)
+{
+	char since[TIME_PARAM_SIZE];
+	char until[TIME_PARAM_SIZE];
+	get_query_val(qs, "since", since, sizeof(since));
+	get_query_val(qs, "until", until, sizeof(until));
+	const char *bad = time_range_parse(r, since, until);
+	if (bad == NULL)
+		return 1;
+	char echo[REQUESTED_ECHO_SIZE];
+	echo_requested(echo, sizeof(echo), strcmp(bad, "since") == 0 ? since : until);
+	json_header();
+	out_printf("{\"ok\":false,\"error\":\"invalid_time\",\"message\":\"since and until take "
+		   "YYYY-MM-DDTHH:MM[:SS]\",\"param\":\"%s\",\"value\":", bad);
+	json_str(echo);
+	out_printf("}\n");
+	return 0;
+}
+
 static void write_unknown_action(const char *action)
 {
 	char echo[REQUESTED_ECHO_SIZE];
@@ -120,7 +141,10 @@ int mode_json(const char *qs)
 	const LogSource *row = lookup_source(&cat, src);
 	if (row == NULL)
 		return 0;
-	EntryRequest req = {lines, q, flag_on(qs, "multiline")};
+	TimeRange range;
+	if (!read_time_range(qs, &range))
+		return 0;
+	EntryRequest req = {lines, q, flag_on(qs, "multiline"), &range};
 	if (is_tail)
 		respond_tail(row, &req, utc);
 	else
