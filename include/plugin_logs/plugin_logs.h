@@ -326,9 +326,10 @@ struct TsFields { int32_t year; /* 0: the layout has none (syslog, logcat) */ in
 int ts_fields(const char *ts, size_t len, TsFields *f);
 
 /* readers/time_range.cpp */
-/* A request's since or until value is read from this much (longer ones are refused); the
- * accepted forms have 16 or 19 characters. */
-enum { TIME_PARAM_SIZE = 64, TIME_TEXT_SIZE = 20 };
+/* A request's since or until value, raw, is cut to this before it is decoded: room for the
+ * 31 bytes a refusal echoes with each byte percent-encoded. The accepted forms have 16 or 19
+ * characters. */
+enum { TIME_PARAM_SIZE = 3 * (REQUESTED_ECHO_SIZE - 1) + 1, TIME_TEXT_SIZE = 20 };
 /* One end of a time range, as given: YYYY-MM-DDTHH:MM or YYYY-MM-DDTHH:MM:SS. */
 struct TimeBound {
 	int32_t given;
