@@ -356,6 +356,10 @@ void time_range_set_file_time(TimeRange *r, int64_t mtime);
 /* The key of the timestamp ts[0..len) as r compares it, or -1 when it is not a recognised
  * timestamp. */
 int64_t time_range_key(const TimeRange *r, const char *ts, size_t len);
+/* The key of the timestamp that begins line[0..len) (a line as shape_log_line takes it), or
+ * -1 when it has none: shape_log_line's ts, found without reading the rest of the line.
+ * scratch as for shape_log_line. */
+int64_t time_range_line_key(const TimeRange *r, const char *line, size_t len, char *scratch);
 /* 1 when key lies within r. */
 int time_range_holds(const TimeRange *r, int64_t key);
 /* The event query for r's bounds, the node's local time turned into the UTC of SystemTime:

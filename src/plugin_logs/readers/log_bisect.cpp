@@ -91,9 +91,7 @@ static int64_t line_key(Prober *p, int64_t pos, int64_t *lf_at)
 	const char *lf = (const char *)memchr(line, '\n', take);
 	size_t len = lf != NULL ? (size_t)(lf - line) : take;
 	*lf_at = lf != NULL ? pos + (int64_t)len : -1;
-	LineShape s;
-	shape_log_line(&s, line, len, p->scratch);
-	return s.has_ts ? time_range_key(p->r, s.ts, s.ts_len) : -1;
+	return time_range_line_key(p->r, line, len, p->scratch);
 }
 
 /* The first line with a timestamp r can read that begins at or after pos and before limit:

@@ -75,13 +75,16 @@ static void builder_init(EntryBuilder *b, EntryCollector *col, const char *query
 
 /* A line with a timestamp decides whether its entry, and the lines without one after it, lie
  * in the range. */
-static void builder_note_time(EntryBuilder *b, const LineShape *s)
+static void builder_note_key(EntryBuilder *b, int64_t key)
 {
-	if (b->range == NULL)
-		return;
-	int64_t key = time_range_key(b->range, s->ts, s->ts_len);
 	if (key >= 0)
 		b->in_range = time_range_holds(b->range, key);
+}
+
+static void builder_note_time(EntryBuilder *b, const LineShape *s)
+{
+	if (b->range != NULL)
+		builder_note_key(b, time_range_key(b->range, s->ts, s->ts_len));
 }
 
 /* Ends the entry being built: one that does not hold the query is taken back. */
@@ -137,13 +140,16 @@ static void builder_line(EntryBuilder *b, const char *piece, size_t len, int end
 		/* Every field is a piece of the line: a line without the query holds no hit and
 		 * needs no parsing, unless its timestamp places the lines after it in a range. */
 		int has_query = b->query_len == 0 || ci_contains_bytes(piece, len, b->query, b->query_len);
-		if (!has_query && b->range == NULL)
+		if (!has_query) {
+			if (b->range != NULL && !continued)
+				builder_note_key(b, time_range_line_key(b->range, piece, len, b->scratch));
 			return;
+		}
 		LineShape s;
 		shape_log_line(&s, piece, len, b->scratch);
 		if (!continued && s.has_ts)
 			builder_note_time(b, &s);
-		if (!has_query || !b->in_range)
+		if (!b->in_range)
 			return;
 		if (b->query_len != 0 && !shape_passes(&s, b->query, b->query_len))
 			return;

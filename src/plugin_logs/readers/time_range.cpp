@@ -1,6 +1,7 @@
 /* Time ranges: the since and until values, an entry's timestamp against them, the event query. */
 #include "plugin_logs/plugin_logs.h"
 #include "platform.h"
+#include "shape_parts.h"
 
 #include <string.h>
 
@@ -164,6 +165,26 @@ int64_t time_range_key(const TimeRange *r, const char *ts, size_t len)
 	if (year == 0)
 		return -1;
 	return fields_key(fields_key(0, &f) <= r->ref_rest ? year : year - 1, &f);
+}
+
+int64_t time_range_line_key(const TimeRange *r, const char *line, size_t len, char *scratch)
+{
+	size_t first = 0;
+	while (first < len && (line[first] == ' ' || line[first] == '\t'))
+		first++;
+	if (first < len && line[first] == '{') {
+		/* A JSON line's time may be any of its members: the whole shaping finds it. */
+		LineShape s;
+		shape_log_line(&s, line, len, scratch);
+		return s.has_ts ? time_range_key(r, s.ts, s.ts_len) : -1;
+	}
+	/* Only the timestamp: the level and logger after it are not read. */
+	char head[HEAD_SIZE];
+	size_t head_len = len < (size_t)HEAD_MAX ? len : (size_t)HEAD_MAX;
+	memcpy(head, line, head_len);
+	memset(head + head_len, 0, HEAD_PAD);
+	TsMatch m;
+	return find_ts(head, &m) ? time_range_key(r, line + m.at, m.len) : -1;
 }
 
 int time_range_holds(const TimeRange *r, int64_t key)
