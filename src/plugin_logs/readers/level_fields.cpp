@@ -21,7 +21,7 @@ struct LevelWord {
 /* Level names as the libraries print them, in any case; MEL is Microsoft.Extensions.Logging's
  * console, u3 Serilog's three-letter form. "information", the one longer than eight letters,
  * is looked at on its own. */
-static const LevelWord level_words[] = {
+static constexpr LevelWord level_words[] = {
 	{packed("info"), SEV_INFO},     {packed("inf"), SEV_INFO},      {packed("error"), SEV_ERR},
 	{packed("warn"), SEV_WARN},     {packed("debug"), SEV_INFO},    {packed("warning"), SEV_WARN},
 	{packed("err"), SEV_ERR},       {packed("wrn"), SEV_WARN},      {packed("dbg"), SEV_INFO},
