@@ -109,12 +109,16 @@ static void needle_init(Needle *nd, const char *needle, size_t len)
 	nd->want2 = lanes_of(is_letter(c2) ? fold(c2) : c2);
 }
 
-/* The candidate starts among the sixteen at p: both picked bytes in place. */
-static inline Lanes pair_lanes(const Needle *nd, const unsigned char *p)
+/* The starts among the sixteen at p that have the rarest picked byte in place... */
+static inline Lanes first_lanes(const Needle *nd, const unsigned char *p)
 {
-	Lanes a = lanes_eq(lanes_or(lanes_load(p + nd->at1), nd->fold1), nd->want1);
-	Lanes b = lanes_eq(lanes_or(lanes_load(p + nd->at2), nd->fold2), nd->want2);
-	return lanes_and(a, b);
+	return lanes_eq(lanes_or(lanes_load(p + nd->at1), nd->fold1), nd->want1);
+}
+
+/* ...and the other one too. */
+static inline Lanes second_lanes(const Needle *nd, const unsigned char *p)
+{
+	return lanes_eq(lanes_or(lanes_load(p + nd->at2), nd->fold2), nd->want2);
 }
 
 /* 1 when the needle is at p under ASCII case folding. */
@@ -133,14 +137,19 @@ static ptrdiff_t last_match(const Needle *nd, const unsigned char *buf, size_t l
 	if (nd->never || hi - lo < nd->len)
 		return -1;
 	size_t b = hi - nd->len + 1; /* starts below b are left */
-	/* Sixty-four starts a round, one mask test for all of them: in most rounds none fits. */
+	/* Sixty-four starts a round, tested for the rarest byte alone: in most rounds none fits,
+	 * and the second byte is looked at only in the others. */
 	while (b - lo >= 64) {
 		b -= 64;
 		const unsigned char *p = buf + b;
-		Lanes l0 = pair_lanes(nd, p), l1 = pair_lanes(nd, p + 16);
-		Lanes l2 = pair_lanes(nd, p + 32), l3 = pair_lanes(nd, p + 48);
+		Lanes l0 = first_lanes(nd, p), l1 = first_lanes(nd, p + 16);
+		Lanes l2 = first_lanes(nd, p + 32), l3 = first_lanes(nd, p + 48);
 		if (lanes_mask(lanes_or(lanes_or(l0, l1), lanes_or(l2, l3))) == 0)
 			continue;
+		l0 = lanes_and(l0, second_lanes(nd, p));
+		l1 = lanes_and(l1, second_lanes(nd, p + 16));
+		l2 = lanes_and(l2, second_lanes(nd, p + 32));
+		l3 = lanes_and(l3, second_lanes(nd, p + 48));
 		uint64_t m = (uint64_t)lanes_mask(l0) | (uint64_t)lanes_mask(l1) << 16 |
 			     (uint64_t)lanes_mask(l2) << 32 | (uint64_t)lanes_mask(l3) << 48;
 		for (; m != 0; m &= ~((uint64_t)1 << (63 - __builtin_clzll(m)))) {
@@ -151,7 +160,7 @@ static ptrdiff_t last_match(const Needle *nd, const unsigned char *buf, size_t l
 	}
 	while (b - lo >= 16) {
 		b -= 16;
-		for (unsigned m = lanes_mask(pair_lanes(nd, buf + b)); m != 0; m &= ~(1u << (31 - __builtin_clz(m)))) {
+		for (unsigned m = lanes_mask(lanes_and(first_lanes(nd, buf + b), second_lanes(nd, buf + b))); m != 0; m &= ~(1u << (31 - __builtin_clz(m)))) {
 			size_t at = b + 31 - (size_t)__builtin_clz(m);
 			if (needle_at(nd, buf + at))
 				return (ptrdiff_t)at;
@@ -217,6 +226,7 @@ struct BackScan {
 	FILE *f;
 	unsigned char *buf;
 	size_t block;       /* bytes read at a time; buf holds at least this and SCAN_LINE_MAX */
+	size_t slice;       /* bytes searched before their line feeds are counted */
 	Needle nd;
 	ScanHit hit;
 	void *ctx;
@@ -240,26 +250,40 @@ static int read_at(BackScan *s, int64_t at, size_t n)
 static void search_lines(BackScan *s, size_t lo, size_t hi)
 {
 	int64_t base = s->bound - (int64_t)hi;
-	size_t end = hi, stop = lo;
-	while (end > lo) {
-		/* An empty needle: the line that ends at end (its line feed at end - 1) is a hit. */
-		ptrdiff_t m = s->nd.len == 0 ? (ptrdiff_t)end - 1 : last_match(&s->nd, s->buf, lo, end);
-		if (m < 0)
-			break;
+	size_t end = hi; /* lines from end on are done */
+	size_t top = hi; /* match starts from top on are done, and their line feeds counted */
+	while (top > lo) {
+		/* A slice at a time, so that the line feeds are counted while its bytes are still
+		 * in the cache the search brought them to. */
+		size_t from = top - lo > s->slice ? top - s->slice : lo;
+		ptrdiff_t m;
+		if (s->nd.len == 0) {
+			/* Every line is a hit: the one that ends at end, its line feed at end - 1. */
+			m = (ptrdiff_t)end - 1;
+		} else {
+			/* A match that starts below top ends by top + needle_len - 1. */
+			size_t limit = end - top < s->nd.len ? end : top + s->nd.len - 1;
+			m = last_match(&s->nd, s->buf, from, limit);
+		}
+		if (m < 0) {
+			s->line_feeds += count_line_feeds(s->buf + from, top - from);
+			top = from;
+			continue;
+		}
 		ptrdiff_t before_line = last_line_feed(s->buf, lo, (size_t)m);
 		size_t start = before_line < 0 ? lo : (size_t)before_line + 1;
-		const unsigned char *lf = (const unsigned char *)memchr(s->buf + m, '\n', hi - (size_t)m);
-		size_t len = (lf != NULL ? (size_t)(lf - s->buf) : hi) - start;
+		s->line_feeds += count_line_feeds(s->buf + start, top - start);
+		top = start;
+		const unsigned char *lf = (const unsigned char *)memchr(s->buf + m, '\n', end - (size_t)m);
+		size_t len = (lf != NULL ? (size_t)(lf - s->buf) : end) - start;
 		if (!s->hit(s->ctx, (const char *)s->buf + start, len < LINE_MAX ? len : LINE_MAX,
 			    base + (int64_t)start)) {
 			s->stopped = SCAN_STOPPED;
-			stop = start;
 			break;
 		}
 		end = start;
 	}
-	s->line_feeds += count_line_feeds(s->buf + stop, hi - stop);
-	s->bound = base + (int64_t)stop;
+	s->bound = base + (int64_t)top;
 }
 
 /* The line that ends at bound began before the block just read, buf[0..n) at bound - n, which
@@ -354,6 +378,8 @@ int scan_back_blocks(FILE *f, int64_t floor, int64_t before, const char *needle,
 	s.f = f;
 	/* Each block of a long line moves back by block - (needle_len - 1) bytes: at least 2. */
 	s.block = block_size > needle_len ? block_size : needle_len + 1;
+	/* A sixteenth of a block (64 KiB): well inside any level 2 cache. */
+	s.slice = s.block / 16 > 0 ? s.block / 16 : 1;
 	needle_init(&s.nd, needle, needle_len);
 	s.hit = hit;
 	s.ctx = ctx;
