@@ -265,7 +265,7 @@ enum { SCAN_READ_ERROR = -1, SCAN_NO_MEMORY = -2 };
 typedef int (*ScanHit)(void *ctx, const char *line, size_t len, int64_t offset);
 struct ScanResult {
 	int64_t next_before;    /* where a scan for older lines goes on (the start of the oldest
-				 * line examined), or -1 when the floor was reached */
+				 * line examined), or -1 when nothing older is left */
 	int64_t searched_bytes; /* from next_before, or the floor, up to before */
 	int64_t lines;          /* lines whose bytes were examined */
 	int32_t stopped;        /* SCAN_AT_FLOOR, SCAN_STOPPED or SCAN_OUT_OF_BUDGET */
@@ -273,10 +273,11 @@ struct ScanResult {
 /* Scans f backwards from offset before (the file's size or an earlier next_before; a value
  * inside a line is taken as that line's end) down to floor (taken as a line start), handing
  * hit every line that holds needle[0..needle_len) under ASCII case folding (an empty needle:
- * every line), newest first. Stops when hit returns 0, or at the first line boundary once
- * budget bytes were searched; a line longer than the budget that holds no hit is left at a
- * next_before inside it. Returns 0 with *out filled, else SCAN_READ_ERROR or SCAN_NO_MEMORY
- * (hits handed over stand; *out is zero with next_before -1). */
+ * every line), newest first. Stops when hit returns 0, or once budget bytes were searched, at
+ * the oldest line start of the block it was in (a line longer than the budget that holds no
+ * hit is left at a next_before inside it; one that does is read to its start). Returns 0
+ * with *out filled, else SCAN_READ_ERROR or SCAN_NO_MEMORY (hits handed over stand; *out is
+ * zero with next_before -1). */
 int scan_back(FILE *f, int64_t floor, int64_t before, const char *needle, size_t needle_len,
 	      int64_t budget, ScanHit hit, void *ctx, ScanResult *out);
 /* scan_back reading block_size bytes at a time (raised to needle_len + 1 when smaller). */

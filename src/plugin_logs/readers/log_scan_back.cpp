@@ -231,7 +231,8 @@ struct BackScan {
 	ScanHit hit;
 	void *ctx;
 	int64_t floor, before, budget;
-	int64_t bound;      /* [bound, before) is examined; bound is a line start */
+	int64_t bound;      /* [bound, before) is examined; bound is a line start, or the cut
+			     * inside a line longer than the budget */
 	int64_t line_feeds; /* in [bound, before) */
 	int stopped;
 };
@@ -383,8 +384,8 @@ int scan_back_blocks(FILE *f, int64_t floor, int64_t before, const char *needle,
 	needle_init(&s.nd, needle, needle_len);
 	s.hit = hit;
 	s.ctx = ctx;
-	s.floor = floor;
-	s.before = before > floor ? before : floor;
+	s.floor = floor > 0 ? floor : 0;
+	s.before = before > s.floor ? before : s.floor;
 	s.budget = budget;
 	s.bound = s.before;
 	s.stopped = SCAN_AT_FLOOR;
