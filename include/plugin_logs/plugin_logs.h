@@ -344,6 +344,39 @@ int64_t read_chunk_at_resync_end(FILE *f, int64_t from, int64_t limit);
  * by reading backwards from the end. Returns -1 as read_log_file does, else 0 or more. */
 int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring);
 
+/* readers/log_scan_back.cpp */
+/* SCAN_BLOCK_SIZE: bytes read at a time. SCAN_LINE_MAX: a hit's line is handed over cut to its
+ * first SCAN_LINE_MAX bytes. SCAN_BUDGET: the bytes a whole-file search may scan per request. */
+enum { SCAN_BLOCK_SIZE = 1 << 20, SCAN_LINE_MAX = 16384, SCAN_BUDGET = 1 << 30 };
+/* Why a scan ended: it reached the floor, the hit callback asked to stop, or the budget ran out. */
+enum { SCAN_AT_FLOOR = 0, SCAN_STOPPED = 1, SCAN_OUT_OF_BUDGET = 2 };
+/* Failures of scan_back: a block could not be read (the file shrank, an I/O error), or no
+ * memory for the block. */
+enum { SCAN_READ_ERROR = -1, SCAN_NO_MEMORY = -2 };
+/* One hit: the line's bytes without its line feed, cut to SCAN_LINE_MAX, valid until the
+ * callback returns, and the offset of the line's first byte. Returns 0 to stop after this line. */
+typedef int (*ScanHit)(void *ctx, const char *line, size_t len, int64_t offset);
+struct ScanResult {
+	int64_t next_before;    /* where a scan for older lines goes on (the start of the oldest
+				 * line examined), or -1 when nothing older is left */
+	int64_t searched_bytes; /* from next_before, or the floor, up to before */
+	int64_t lines;          /* lines whose bytes were examined */
+	int32_t stopped;        /* SCAN_AT_FLOOR, SCAN_STOPPED or SCAN_OUT_OF_BUDGET */
+};
+/* Scans f backwards from offset before (the file's size or an earlier next_before; a value
+ * inside a line is taken as that line's end) down to floor (taken as a line start), handing
+ * hit every line that holds needle[0..needle_len) under ASCII case folding (an empty needle:
+ * every line), newest first. Stops when hit returns 0, or once budget bytes were searched, at
+ * the oldest line start of the block it was in (a line longer than the budget that holds no
+ * hit is left at a next_before inside it; one that does is read to its start). Returns 0
+ * with *out filled, else SCAN_READ_ERROR or SCAN_NO_MEMORY (hits handed over stand; *out is
+ * zero with next_before -1). */
+int scan_back(FILE *f, int64_t floor, int64_t before, const char *needle, size_t needle_len,
+	      int64_t budget, ScanHit hit, void *ctx, ScanResult *out);
+/* scan_back reading block_size bytes at a time (raised to needle_len + 1 when smaller). */
+int scan_back_blocks(FILE *f, int64_t floor, int64_t before, const char *needle, size_t needle_len,
+		     int64_t budget, ScanHit hit, void *ctx, ScanResult *out, size_t block_size);
+
 /* readers/tool_output.cpp */
 /* A command's output turned into UTF-8 as it streams in. Output that starts with a UTF-16LE
  * byte-order mark (dropped) or has a NUL as its second byte is UTF-16LE and decoded, a code
