@@ -108,6 +108,10 @@ struct EntryRequest {
 	int32_t lines;      /* a tail's entries, 1 .. LINES_MAX */
 	const char *q;      /* a search's text; empty for none */
 	int32_t multiline;  /* 1: lines without a timestamp continue the entry before them */
+	int32_t scope_file; /* a search of a log file reads it whole, newest first */
+	int64_t before;     /* ... from this offset back; -1: from its end */
+	int32_t before_bad; /* before was given and is not a byte offset */
+	const char *before_text; /* as given */
 };
 
 /* Receives one finished entry; the sink copies it. */
@@ -334,6 +338,10 @@ FILE *open_log_window(const char *path, int64_t *start, int64_t *size);
  * Returns the lines handled. */
 int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query, int multiline,
 		       EntryCollector *col);
+/* Reads into col the one entry that begins at offset start of f, a file of size bytes, as
+ * multiline reading joins it: its first line and the lines without a timestamp after it.
+ * Returns 1 when col took it, 0 when not (a full hit list), -1 when f cannot be positioned. */
+int read_entry_at(FILE *f, int64_t start, int64_t size, EntryCollector *col);
 /* Reads chunks from offset `from` (f positioned there) the way a cut window is resynchronised
  * and returns the offset just after the first chunk that would be handled, or -1 when none
  * ends at or before limit. */
@@ -376,6 +384,22 @@ int scan_back(FILE *f, int64_t floor, int64_t before, const char *needle, size_t
 /* scan_back reading block_size bytes at a time (raised to needle_len + 1 when smaller). */
 int scan_back_blocks(FILE *f, int64_t floor, int64_t before, const char *needle, size_t needle_len,
 		     int64_t budget, ScanHit hit, void *ctx, ScanResult *out, size_t block_size);
+
+/* readers/log_search.cpp */
+/* How far a whole-file search looked. */
+struct FileSearch {
+	int64_t size;           /* the file's size when the search began */
+	int64_t searched_bytes;
+	int64_t lines;          /* lines examined */
+	int64_t next_before;    /* where older hits are looked for next, or -1 at the file's start */
+};
+enum { SEARCH_UNREADABLE = -1, SEARCH_BAD_BEFORE = -2 };
+/* Scans path back from offset before (-1: its end) for the entries that hold query (one a
+ * line, or with multiline each hit's whole entry, once) into the hit list hits, newest first,
+ * until it is full or SCAN_BUDGET bytes were searched. Returns 0 with *out filled,
+ * SEARCH_BAD_BEFORE when before lies past the file's end, or SEARCH_UNREADABLE. */
+int search_log_file(const char *path, const char *query, int multiline, int64_t before, EntryCollector *hits,
+		    FileSearch *out);
 
 /* readers/tool_output.cpp */
 /* A command's output turned into UTF-8 as it streams in. Output that starts with a UTF-16LE
