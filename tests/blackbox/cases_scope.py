@@ -52,27 +52,28 @@ def cases(t, tmp):
     add("hits of the whole file in file order, the scan at the start",
         query("small.log", "order"),
         search_doc("small.log", "order", 5, [
-            entry("[4] ERROR App.Orders - order 7 failed", "2024-01-15 10:30:00,123", sev="err"),
+            entry("[4] ERROR App.Orders - order 7 failed", "2024-01-15 10:30:00,123", "App.Orders", sev="err"),
             entry("   at App.Orders.Place() in C:\\src\\Orders.cs:line 42", sev="info"),
-            entry("[4] INFO  App.Orders - order 8 placed", "2024-01-15 10:30:05,000"),
-            entry("[4] WARN  App.Orders - stock low for order 9", "2024-01-15 10:30:09,000", sev="warn"),
+            entry("[4] INFO  App.Orders - order 8 placed", "2024-01-15 10:30:05,000", "App.Orders"),
+            entry("[4] WARN  App.Orders - stock low for order 9", "2024-01-15 10:30:09,000", "App.Orders", sev="warn"),
         ], len(small), -1))
     add("with multiline=1 a hit is its whole entry, once",
         query("small.log", "stock", "&multiline=1"),
         search_doc("small.log", "stock", 5, [
             entry("[4] ERROR App.Orders - order 7 failed\nSystem.InvalidOperationException: no stock\n"
-                  "   at App.Orders.Place() in C:\\src\\Orders.cs:line 42", "2024-01-15 10:30:00,123", sev="err"),
-            entry("[4] WARN  App.Orders - stock low for order 9", "2024-01-15 10:30:09,000", sev="warn"),
+                  "   at App.Orders.Place() in C:\\src\\Orders.cs:line 42", "2024-01-15 10:30:00,123", "App.Orders",
+                  sev="err"),
+            entry("[4] WARN  App.Orders - stock low for order 9", "2024-01-15 10:30:09,000", "App.Orders", sev="warn"),
         ], len(small), -1))
     first_line_end = small.index(b"\n") + 1
     add("before an offset: only older lines",
         query("small.log", "order", f"&before={first_line_end}"),
         search_doc("small.log", "order", 1, [
-            entry("[4] ERROR App.Orders - order 7 failed", "2024-01-15 10:30:00,123", sev="err"),
+            entry("[4] ERROR App.Orders - order 7 failed", "2024-01-15 10:30:00,123", "App.Orders", sev="err"),
         ], first_line_end, -1))
     add("before the file's size is its end", query("small.log", "placed", f"&before={len(small)}"),
         search_doc("small.log", "placed", 5, [
-            entry("[4] INFO  App.Orders - order 8 placed", "2024-01-15 10:30:05,000")], len(small), -1))
+            entry("[4] INFO  App.Orders - order 8 placed", "2024-01-15 10:30:05,000", "App.Orders")], len(small), -1))
 
     def refused(value):
         return doc(b'{"ok":false,"error":"invalid_before","message":"before must be a byte offset within the '
