@@ -342,6 +342,12 @@ FILE *open_log_window(const char *path, int64_t *start, int64_t *size);
  * Returns the lines handled. */
 int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query, int multiline,
 		       EntryCollector *col);
+/* Bytes looked at before a line for the timestamp that begins its entry: an entry's bound. */
+enum { ENTRY_BACK_SIZE = ENTRY_TEXT_MAX + 1 };
+/* The start of the entry the line at offset of f belongs to: the nearest line at or before it,
+ * within an entry's bounds and not before floor, that a timestamp begins; offset itself when
+ * there is none. back holds ENTRY_BACK_SIZE bytes, scratch SHAPE_SCRATCH_SIZE. */
+int64_t entry_start(FILE *f, int64_t offset, int64_t floor, char *back, char *scratch);
 /* Reads into col the one entry that begins at offset start of f, a file of size bytes, as
  * multiline reading joins it: its first line and the lines without a timestamp after it.
  * Returns 1 when col took it, 0 when not (a full hit list), -1 when f cannot be positioned. */

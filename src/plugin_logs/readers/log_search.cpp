@@ -5,10 +5,6 @@
 #include <stdio.h>
 #include <string.h>
 
-/* Lines looked at before a hit, for the timestamp that begins its entry, and the bytes read
- * for them: an entry's bounds. */
-enum { ENTRY_BACK_BYTES = ENTRY_TEXT_MAX + 1 };
-
 struct BackSearch {
 	FILE *f;
 	int64_t size;
@@ -20,39 +16,12 @@ struct BackSearch {
 	int failed;
 	char scratch[SHAPE_SCRATCH_SIZE];
 	char utf8_line[3 * SCAN_LINE_MAX + 1];
-	char back[ENTRY_BACK_BYTES];
+	char back[ENTRY_BACK_SIZE];
 };
 
 static int field_has(const char *field, size_t len, const BackSearch *b)
 {
 	return ci_contains_bytes(field, len, b->query, b->query_len);
-}
-
-/* The start of the entry the line at offset belongs to: the nearest line at or before it,
- * within an entry's bounds, that a timestamp begins; the line itself when there is none. */
-static int64_t entry_start(BackSearch *b, int64_t offset)
-{
-	int64_t from = offset > ENTRY_BACK_BYTES ? offset - ENTRY_BACK_BYTES : 0;
-	size_t n = (size_t)(offset - from);
-	if (n == 0 || plat_seek(b->f, from) != 0 || fread(b->back, 1, n, b->f) != n)
-		return offset;
-	/* back[0..n) ends with the line feed of the line before; walk the lines backwards. */
-	size_t end = n - 1;
-	for (int32_t lines = 1; lines < ENTRY_LINES_MAX; lines++) {
-		size_t start = end;
-		while (start > 0 && b->back[start - 1] != '\n')
-			start--;
-		if (start == 0 && from > 0)
-			break; /* a line that began before what was read: past the bounds */
-		LineShape s;
-		shape_log_line(&s, b->back + start, end - start, b->scratch);
-		if (s.has_ts)
-			return from + (int64_t)start;
-		if (start == 0)
-			break;
-		end = start - 1;
-	}
-	return offset;
 }
 
 /* A line the scan found: its entry, once, as the reader would show it. Returns 0 to stop. */
@@ -62,7 +31,7 @@ static int take_hit(void *ctx, const char *line, size_t len, int64_t offset)
 	if (b->multiline) {
 		LineShape s;
 		shape_log_line(&s, line, len, b->scratch);
-		int64_t start = s.has_ts ? offset : entry_start(b, offset);
+		int64_t start = s.has_ts ? offset : entry_start(b->f, offset, 0, b->back, b->scratch);
 		/* Hits come newest first: an older hit of the entry kept last is in it already. */
 		if (start == b->oldest_start)
 			return 1;
