@@ -584,21 +584,25 @@ static HANDLE open_kill_job(void)
 	return job;
 }
 
-/* Starts app suspended with only the two handles it needs inherited (a CGI's own standard
- * handles are inheritable, and a child holding the server's pipe would keep a response open). */
-static int create_suspended(const wchar_t *app, wchar_t *cmd, const wchar_t *dir, HANDLE out, HANDLE nul,
-			    PROCESS_INFORMATION *pi)
+/* Starts app with only the two handles it needs inherited (a CGI's own standard handles are
+ * inheritable, and a child holding the server's pipe would keep a response open), placed in
+ * job at its creation when job is not null. Returns 1 with pi filled, 0 when the system
+ * refuses (Windows before 10 does not know the job attribute). */
+static int create_child(const wchar_t *app, wchar_t *cmd, const wchar_t *dir, HANDLE out, HANDLE nul, HANDLE job,
+			DWORD flags, PROCESS_INFORMATION *pi)
 {
+	DWORD count = job != NULL ? 2 : 1;
 	SIZE_T size = 0;
-	InitializeProcThreadAttributeList(NULL, 1, 0, &size);
+	InitializeProcThreadAttributeList(NULL, count, 0, &size);
 	LPPROC_THREAD_ATTRIBUTE_LIST list = (LPPROC_THREAD_ATTRIBUTE_LIST)malloc(size);
 	if (list == NULL)
 		return 0;
 	HANDLE inherit[2] = {out, nul};
-	BOOL ok = InitializeProcThreadAttributeList(list, 1, 0, &size);
-	if (ok)
-		ok = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherit, sizeof(inherit),
-					       NULL, NULL);
+	BOOL made = InitializeProcThreadAttributeList(list, count, 0, &size);
+	BOOL ok = made && UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherit,
+						    sizeof(inherit), NULL, NULL);
+	if (ok && job != NULL)
+		ok = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &job, sizeof(job), NULL, NULL);
 	if (ok) {
 		STARTUPINFOEXW si;
 		memset(&si, 0, sizeof(si));
@@ -608,11 +612,14 @@ static int create_suspended(const wchar_t *app, wchar_t *cmd, const wchar_t *dir
 		si.StartupInfo.hStdOutput = out;
 		si.StartupInfo.hStdError = nul;
 		si.lpAttributeList = list;
-		ok = CreateProcessW(app, cmd, NULL, NULL, TRUE,
-				    CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, NULL, dir,
-				    &si.StartupInfo, pi);
-		DeleteProcThreadAttributeList(list);
+		/* No console at all: the tool needs only its standard handles, and a console per
+		 * request comes out of the desktop heap of a service's non-interactive session (IIS),
+		 * whose exhaustion makes every later child fail to start (0xC0000142). */
+		ok = CreateProcessW(app, cmd, NULL, NULL, TRUE, DETACHED_PROCESS | flags | EXTENDED_STARTUPINFO_PRESENT,
+				    NULL, dir, &si.StartupInfo, pi);
 	}
+	if (made)
+		DeleteProcThreadAttributeList(list);
 	free(list);
 	return ok ? 1 : 0;
 }
@@ -655,9 +662,19 @@ int plat_proc_start(PlatProc *p, const char *tool, const char *const *args, int 
 	p->ready = CreateEventW(NULL, TRUE, FALSE, NULL);
 	p->job = open_kill_job();
 	PROCESS_INFORMATION pi;
-	/* Its working folder is the system folder too: nothing is looked up in the CGI's. */
-	int started = nul != INVALID_HANDLE_VALUE && p->ready != NULL &&
-		      create_suspended(app, cmd, dir, out_write, nul, &pi);
+	/* Its working folder is the system folder too: nothing is looked up in the CGI's. In the
+	 * job from its creation, it cannot start anything outside it; where the system refuses
+	 * that, it starts suspended and joins the job before it runs. */
+	HANDLE job = (HANDLE)p->job;
+	int started = 0;
+	int suspended = 0;
+	if (nul != INVALID_HANDLE_VALUE && p->ready != NULL) {
+		started = job != NULL && create_child(app, cmd, dir, out_write, nul, job, 0, &pi);
+		if (!started) {
+			suspended = job != NULL;
+			started = create_child(app, cmd, dir, out_write, nul, NULL, suspended ? CREATE_SUSPENDED : 0, &pi);
+		}
+	}
 	CloseHandle(out_write);
 	if (nul != INVALID_HANDLE_VALUE)
 		CloseHandle(nul);
@@ -666,13 +683,20 @@ int plat_proc_start(PlatProc *p, const char *tool, const char *const *args, int 
 		return 0;
 	}
 	p->process = pi.hProcess;
-	/* Before Windows 8 a process already in a job cannot join another; then only the
-	 * process itself can be ended. */
-	if (p->job != NULL && !AssignProcessToJobObject((HANDLE)p->job, pi.hProcess)) {
-		CloseHandle((HANDLE)p->job);
-		p->job = NULL;
+	if (suspended) {
+		/* Before Windows 8 a process already in a job cannot join another; then only the
+		 * process itself can be ended. */
+		if (!AssignProcessToJobObject(job, pi.hProcess)) {
+			CloseHandle(job);
+			p->job = NULL;
+		}
+		/* A thread that never resumes would hold the request for the whole time limit. */
+		if (ResumeThread(pi.hThread) == (DWORD)-1) {
+			CloseHandle(pi.hThread);
+			plat_proc_kill(p);
+			return 0;
+		}
 	}
-	ResumeThread(pi.hThread);
 	CloseHandle(pi.hThread);
 	p->deadline_ms = (int64_t)GetTickCount64() + limit_ms;
 	return 1;
