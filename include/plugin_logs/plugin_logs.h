@@ -123,6 +123,11 @@ void write_sources(const SourceCatalogue *cat, const char *utc);
  * "source_not_allowed" document and returns null. */
 const LogSource *lookup_source(const SourceCatalogue *cat, const char *src);
 
+/* api/download.cpp */
+/* Writes the row's log file whole as an attachment, or the JSON error document when it cannot
+ * be opened or the row is not a file. */
+void respond_download(const LogSource *row);
+
 /* api/entries.cpp */
 /* Runs the reader for a tail of `lines` entries and writes the tail or error document. */
 void respond_tail(const LogSource *row, int32_t lines, const char *utc);

@@ -85,7 +85,8 @@ int mode_json(const char *qs)
 	int is_sources = strcmp(action, "sources") == 0;
 	int is_units = strcmp(action, "units") == 0;
 	int is_info = strcmp(action, "info") == 0;
-	if (!(is_tail || is_search || is_sources || is_units || is_info)) {
+	int is_download = strcmp(action, "download") == 0;
+	if (!(is_tail || is_search || is_sources || is_units || is_info || is_download)) {
 		write_unknown_action(action);
 		return 0;
 	}
@@ -111,7 +112,9 @@ int mode_json(const char *qs)
 	const LogSource *row = lookup_source(&cat, src);
 	if (row == NULL)
 		return 0;
-	if (is_tail)
+	if (is_download)
+		respond_download(row);
+	else if (is_tail)
 		respond_tail(row, lines, utc);
 	else
 		respond_search(row, q, utc);
