@@ -307,6 +307,18 @@ def cases(t, tmp):
         Case("a 5 GiB file is listed with its full 64-bit size", listing(t, [(sparse, 5 * 1024 ** 3)]),
              query="action=sources", local=tmp + "/sparse"),
     ]
+    # --- Modification times: seconds since 1970 UTC, 64-bit ------------------------------
+    stamps = {"recent.log": 1700000000, "y2100.log": 4102444800, "y1969.log": -31536000,
+              "epoch.log": 0, "y2038.log": 2 ** 31}
+    for name, stamp in stamps.items():
+        os.utime(mk(tmp + "/times/wendquil/" + name, 3), (stamp, stamp))
+
+    def exact_times(rows):
+        got = {label: mtime for _, label, _, mtime in rows}
+        return None if got == stamps else f"mtimes {got}, expected {stamps}"
+    out.append(Case("mtime is the modification time, before 1970 and after 2038 too",
+                    listing(t, [(tmp + "/times/wendquil/" + n, 3) for n in stamps], check=exact_times),
+                    query="action=sources", local=tmp + "/times"))
     out += linux_only_trees(t, tmp)
     out += path_limit_trees(t, tmp)
 
