@@ -194,16 +194,12 @@ static int64_t unix_seconds(FILETIME ft)
 	return t >= 0 ? t / 10000000 : -((-t + 9999999) / 10000000);
 }
 
-/* The path to hand the file calls for path: as it is when it is in the \\?\ form already or
- * no root variable is defined; otherwise below its root's final path, names taken literally
- * (Win32 would turn a folder "logs." into "logs", and a file "com1.log" into a serial port).
- * Returns 0 when a root variable is defined and path lies under no resolved root. */
+/* The path to hand the file calls for path: as it is when no root variable is defined;
+ * otherwise below its root's final path, names taken literally (Win32 would turn a folder
+ * "logs." into "logs", and a file "com1.log" into a serial port). Returns 0 when a root
+ * variable is defined and path lies under no resolved root. */
 static int literal_path(const char *path, LogRoots *roots, char *dst, size_t dst_size)
 {
-	if (path[0] == '\\' && path[1] == '\\' && path[2] == '?' && path[3] == '\\') {
-		roots->defined = 0;
-		return fmt_into(dst, dst_size, "%s", path);
-	}
 	log_roots(roots);
 	if (!roots->defined)
 		return fmt_into(dst, dst_size, "%s", path);
