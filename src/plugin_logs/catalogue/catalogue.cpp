@@ -4,6 +4,15 @@
 
 #include <string.h>
 
+/* Copies src into dst, cut to dst_size-1 bytes, and terminates it: the bounded "%s" copy
+ * without a format's cost, which the walk pays for every file. */
+static void copy_cut(char *dst, size_t dst_size, const char *src)
+{
+	size_t n = strnlen(src, dst_size - 1);
+	memcpy(dst, src, n);
+	dst[n] = '\0';
+}
+
 void add_src(SourceCatalogue *cat, const char *id, const char *label, const char *kind, int64_t size,
 	     int64_t mtime)
 {
@@ -17,9 +26,9 @@ void add_src(SourceCatalogue *cat, const char *id, const char *label, const char
 			return;
 	}
 	LogSource *row = &cat->sources[cat->count];
-	fmt_into(row->id, sizeof(row->id), "%s", id);
+	copy_cut(row->id, sizeof(row->id), id);
 	copy_text_cut(row->label, sizeof(row->label), label, strlen(label));
-	fmt_into(row->kind, sizeof(row->kind), "%s", kind);
+	copy_cut(row->kind, sizeof(row->kind), kind);
 	row->size = size;
 	row->mtime = mtime;
 	cat->count++;

@@ -127,9 +127,12 @@ int plat_file_within(const char *path, const char *root, PlatFileInfo *out, char
 	if (S_ISLNK(st.st_mode)) {
 		if (!plat_real_path(path, real, real_size) || !plat_path_within(root, real) || stat(real, &st) != 0)
 			return 0;
-	} else if (!fmt_into(real, real_size, "%s", path)) {
+	} else {
 		/* Not a link in a folder inside root: its final path is its folder's and its name. */
-		return 0;
+		size_t n = strlen(path);
+		if (n + 1 > real_size)
+			return 0;
+		memcpy(real, path, n + 1);
 	}
 	return file_info_of(&st, out);
 }
