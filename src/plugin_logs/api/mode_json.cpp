@@ -109,7 +109,8 @@ int mode_json(const char *qs)
 	int is_sources = strcmp(action, "sources") == 0;
 	int is_units = strcmp(action, "units") == 0;
 	int is_info = strcmp(action, "info") == 0;
-	if (!(is_tail || is_search || is_sources || is_units || is_info)) {
+	int is_download = strcmp(action, "download") == 0;
+	if (!(is_tail || is_search || is_sources || is_units || is_info || is_download)) {
 		write_unknown_action(action);
 		return 0;
 	}
@@ -144,7 +145,9 @@ int mode_json(const char *qs)
 		req.before = offset_value(before);
 		req.before_bad = req.before < 0;
 	}
-	if (is_tail)
+	if (is_download)
+		respond_download(row);
+	else if (is_tail)
 		respond_tail(row, &req, utc);
 	else
 		respond_search(row, &req, utc);
