@@ -12,6 +12,8 @@ enum {
 	LINES_PARAM_SIZE = 16,
 	Q_PARAM_SIZE = 256,
 	FLAG_PARAM_SIZE = 8,
+	SCOPE_PARAM_SIZE = 8,
+	BEFORE_PARAM_SIZE = 32,
 	UTC_TEXT_SIZE = 40
 };
 
@@ -68,6 +70,19 @@ static int read_time_range(const char *qs, TimeRange *r)
 	return 0;
 }
 
+/* A byte offset: decimal digits only, at most 18 of them. Returns -1 for anything else. */
+static int64_t offset_value(const char *text)
+{
+	int64_t value = 0;
+	size_t n = 0;
+	for (; text[n] >= '0' && text[n] <= '9'; n++) {
+		if (n == 18)
+			return -1;
+		value = value * 10 + (text[n] - '0');
+	}
+	return n == 0 || text[n] != '\0' ? -1 : value;
+}
+
 static void write_unknown_action(const char *action)
 {
 	char echo[REQUESTED_ECHO_SIZE];
@@ -115,7 +130,8 @@ int mode_json(const char *qs)
 	int is_sources = strcmp(action, "sources") == 0;
 	int is_units = strcmp(action, "units") == 0;
 	int is_info = strcmp(action, "info") == 0;
-	if (!(is_tail || is_search || is_sources || is_units || is_info)) {
+	int is_download = strcmp(action, "download") == 0;
+	if (!(is_tail || is_search || is_sources || is_units || is_info || is_download)) {
 		write_unknown_action(action);
 		return 0;
 	}
@@ -142,10 +158,21 @@ int mode_json(const char *qs)
 	if (row == NULL)
 		return 0;
 	TimeRange range;
-	if (!read_time_range(qs, &range))
+	time_range_parse(&range, "", "");
+	if (!is_download && !read_time_range(qs, &range))
 		return 0;
-	EntryRequest req = {lines, q, flag_on(qs, "multiline"), &range};
-	if (is_tail)
+	char scope[SCOPE_PARAM_SIZE];
+	char before[BEFORE_PARAM_SIZE];
+	get_query_val(qs, "scope", scope, sizeof(scope));
+	int before_given = get_query_val(qs, "before", before, sizeof(before));
+	EntryRequest req = {lines, q, flag_on(qs, "multiline"), strcmp(scope, "file") == 0, -1, 0, before, &range};
+	if (before_given) {
+		req.before = offset_value(before);
+		req.before_bad = req.before < 0;
+	}
+	if (is_download)
+		respond_download(row);
+	else if (is_tail)
 		respond_tail(row, &req, utc);
 	else
 		respond_search(row, &req, utc);

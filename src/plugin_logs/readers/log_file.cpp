@@ -52,11 +52,25 @@ struct EntryBuilder {
 	int mid_file;  /* reading began after the file's first byte */
 	const TimeRange *range; /* entries kept, or null for all */
 	int in_range;  /* the last timestamp read lies in the range */
+	/* A search of whole entries finds the lines that hold its text, then reads each one's
+	 * entry from the file: the lines without a hit cost no more than one entry a line. */
+	FILE *f;
+	int64_t size;
+	int64_t from;       /* where reading began: no entry starts before */
+	int64_t line_at;    /* where the line being read began */
+	int64_t last_start; /* the entry kept last, or -1 */
+	int failed;         /* the file could not be read back */
 	char scratch[SHAPE_SCRATCH_SIZE];
+	char back[ENTRY_BACK_SIZE];
 };
 
 static void builder_init(EntryBuilder *b, EntryCollector *col, const char *query, int multiline, int mid_file)
 {
+	b->f = NULL;
+	b->from = 0;
+	b->last_start = -1;
+	b->failed = 0;
+	b->line_at = 0;
 	b->mid_file = mid_file;
 	b->col = col;
 	b->query = query != NULL ? query : "";
@@ -130,6 +144,50 @@ static int builder_extend(EntryBuilder *b, const char *piece, size_t len, int ne
 	return 1;
 }
 
+/* A line whose raw bytes may lack a text its fields hold: a JSON line's values are decoded. */
+static int decoded_fields(const char *piece, size_t len)
+{
+	size_t i = 0;
+	while (i < len && (piece[i] == ' ' || piece[i] == '\t'))
+		i++;
+	return i < len && piece[i] == '{';
+}
+
+/* 1 when a timestamp begins the line at offset of b's file. */
+static int stamped_at(EntryBuilder *b, int64_t offset)
+{
+	size_t n = (size_t)(b->size - offset < 256 ? b->size - offset : 256);
+	if (plat_seek(b->f, offset) != 0 || fread(b->back, 1, n, b->f) != n)
+		return 0;
+	LineShape s;
+	shape_log_line(&s, b->back, n, b->scratch);
+	return s.has_ts;
+}
+
+/* A piece at offset piece_at that holds the query: its entry, read from the file, once.
+ * resume is the offset the line reader's file stands at, and stands at again after. */
+static void entry_hit(EntryBuilder *b, const char *piece, size_t len, int continued, int64_t resume)
+{
+	int stamped;
+	if (continued) {
+		stamped = stamped_at(b, b->line_at);
+	} else {
+		LineShape s;
+		shape_log_line(&s, piece, len, b->scratch);
+		stamped = s.has_ts;
+	}
+	int64_t start = stamped ? b->line_at : entry_start(b->f, b->line_at, b->from, b->back, b->scratch);
+	if (start != b->last_start && !b->failed) {
+		int took = read_entry_at(b->f, start, b->size, b->col);
+		if (took < 0)
+			b->failed = 1;
+		else if (took)
+			b->last_start = start;
+	}
+	if (plat_seek(b->f, resume) != 0)
+		b->failed = 1;
+}
+
 /* One piece of a line, as the line reader cut it, up to a NUL in it; ends_line when the line
  * ended with it, not when the reader's bound cut it. */
 static void builder_line(EntryBuilder *b, const char *piece, size_t len, int ends_line)
@@ -138,9 +196,10 @@ static void builder_line(EntryBuilder *b, const char *piece, size_t len, int end
 	b->line_open = !ends_line;
 	if (!b->multiline) {
 		/* Every field is a piece of the line: a line without the query holds no hit and
-		 * needs no parsing, unless its timestamp places the lines after it in a range. */
-		int has_query = b->query_len == 0 || ci_contains_bytes(piece, len, b->query, b->query_len);
-		if (!has_query) {
+		 * needs no parsing, but for its timestamp, which places the lines after it in a
+		 * range or outside. */
+		if (b->query_len != 0 && !ci_contains_bytes(piece, len, b->query, b->query_len) &&
+		    !decoded_fields(piece, len)) {
 			if (b->range != NULL && !continued)
 				builder_note_key(b, time_range_line_key(b->range, piece, len, b->scratch));
 			return;
@@ -231,15 +290,50 @@ static size_t cut_character_rest(const char *line, size_t len)
 	return n > 0 && utf8_valid_len(line + n, len - n) == len - n ? n : 0;
 }
 
-/* Reads f from its position into b until budget bytes are read or the file ends, as
- * read_log_lines describes. Returns the lines handled. */
-static int32_t read_lines(FILE *f, int64_t budget, int cut, EntryBuilder *b)
+int64_t entry_start(FILE *f, int64_t offset, int64_t floor, char *back, char *scratch)
 {
+	int64_t from = offset - floor > ENTRY_BACK_SIZE ? offset - ENTRY_BACK_SIZE : floor;
+	size_t n = (size_t)(offset - from);
+	if (n == 0 || plat_seek(f, from) != 0 || fread(back, 1, n, f) != n)
+		return offset;
+	/* back[0..n) ends with the line feed of the line before; walk the lines backwards. */
+	size_t end = n - 1;
+	for (int32_t lines = 1; lines < ENTRY_LINES_MAX; lines++) {
+		size_t start = end;
+		while (start > 0 && back[start - 1] != '\n')
+			start--;
+		if (start == 0 && from > floor)
+			break; /* a line that began before what was read: past the bounds */
+		LineShape s;
+		shape_log_line(&s, back + start, end - start, scratch);
+		if (s.has_ts)
+			return from + (int64_t)start;
+		/* At a cut window's start: the rest of an entry that began before it is one of its
+		 * own. At the file's start nothing began before: the line is its own entry. */
+		if (start == 0)
+			return floor > 0 ? floor : offset;
+		end = start - 1;
+	}
+	return offset;
+}
+
+/* Where a run of lines read into a builder stops. */
+struct FeedLimits {
+	int64_t budget;    /* bytes */
+	int32_t max_lines; /* lines handled */
+	int64_t taken_max; /* entries the collector may have taken; more: the last is taken back */
+};
+
+/* Reads f from its position into b, chunk by chunk (2047 bytes at most, ending after a line
+ * feed); cut drops the chunks of the line reading began in. Returns the lines handled. */
+static int32_t feed_lines(FILE *f, int cut, EntryBuilder *b, const FeedLimits *limits)
+{
+	int64_t budget = limits->budget;
 	LineReader reader;
 	char utf8_line[LINE_UTF8_SIZE];
-	EntryCollector *col = b->col;
 	int32_t handled = 0;
 	size_t carried = 0;
+	int64_t at = b->from; /* where the next piece begins */
 	line_reader_init(&reader, f);
 	while (budget > 0) {
 		const char *line;
@@ -256,12 +350,15 @@ static int32_t read_lines(FILE *f, int64_t budget, int cut, EntryBuilder *b)
 		if (len == LINE_PIECE_MAX && line[len - 1] != '\n')
 			keep = utf8_whole_len(line, len);
 		carried = len - keep;
+		int64_t piece_at = at;
+		at += (int64_t)(got - carried);
 		/* The window began inside a line: drop chunks up to its first line end. */
 		if (cut && handled == 0 && len != 0 && line[len - 1] != '\n') {
 			carried = 0;
+			at = piece_at + (int64_t)got;
 			continue;
 		}
-		if (!col->is_ring && handled >= SEARCH_SCAN_MAX)
+		if (handled >= limits->max_lines)
 			break;
 		const char *piece = line;
 		size_t piece_len = keep;
@@ -276,7 +373,25 @@ static int32_t read_lines(FILE *f, int64_t budget, int cut, EntryBuilder *b)
 		handled++;
 		if (carried != 0)
 			line_reader_unread(&reader, carried);
-		builder_line(b, piece, piece_len, line[got - 1] == '\n' && carried == 0);
+		int ends_line = line[got - 1] == '\n' && carried == 0;
+		if (b->f != NULL) {
+			int continued = b->line_open;
+			b->line_open = !ends_line;
+			if (!continued)
+				b->line_at = piece_at;
+			if (ci_contains_bytes(piece, piece_len, b->query, b->query_len) || decoded_fields(piece, piece_len))
+				entry_hit(b, piece, piece_len, continued, at + (int64_t)(reader.end - reader.pos));
+			if (b->failed)
+				break;
+			continue;
+		}
+		builder_line(b, piece, piece_len, ends_line);
+		if (b->col->taken > limits->taken_max) {
+			collector_drop_last(b->col);
+			b->current = 0;
+			b->kept = 0;
+			break;
+		}
 	}
 	builder_close(b);
 	return handled;
@@ -287,7 +402,14 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
 {
 	EntryBuilder builder;
 	builder_init(&builder, col, query, multiline, from > 0);
-	return read_lines(f, (size - from) + GROWTH_ALLOWANCE, cut, &builder);
+	builder.from = from;
+	if (multiline && builder.query_len != 0) {
+		builder.f = f;
+		builder.size = size;
+	}
+	FeedLimits limits = {(size - from) + GROWTH_ALLOWANCE, col->is_ring ? INT32_MAX : SEARCH_SCAN_MAX,
+			     INT64_MAX};
+	return feed_lines(f, cut, &builder, &limits);
 }
 
 int32_t read_log_range(FILE *f, int64_t from, int64_t end, int cut, const TimeRange *r, int in_range,
@@ -295,12 +417,16 @@ int32_t read_log_range(FILE *f, int64_t from, int64_t end, int cut, const TimeRa
 {
 	EntryBuilder builder;
 	builder_init(&builder, col, query, multiline, from > 0);
+	builder.from = from;
 	if (time_range_active(r)) {
 		builder.range = r;
 		builder.in_range = in_range;
 	}
-	/* The range's end is a line start: reading stops there, also in a growing file. */
-	return read_lines(f, end - from, cut, &builder);
+	/* Whole entries are built line by line, as a tail builds them, so that each is judged by
+	 * its own timestamp. The range's end is a line start: reading stops there, also in a
+	 * growing file. */
+	FeedLimits limits = {end - from, col->is_ring ? INT32_MAX : SEARCH_SCAN_MAX, INT64_MAX};
+	return feed_lines(f, cut, &builder, &limits);
 }
 
 FILE *open_log_span(const char *path, TimeRange *r, LogSpan *span)
@@ -340,6 +466,20 @@ int32_t read_log_file_range(const char *path, const char *query, int multiline, 
 	int32_t handled = read_log_range(f, span.start, span.hi, inside, &r, inside, query, multiline, col);
 	fclose(f);
 	return handled;
+}
+
+int read_entry_at(FILE *f, int64_t start, int64_t size, EntryCollector *col)
+{
+	if (plat_seek(f, start) != 0)
+		return -1;
+	int64_t taken = col->taken;
+	EntryBuilder builder;
+	builder_init(&builder, col, NULL, 1, start > 0);
+	builder.from = start;
+	/* One entry: its lines, each perhaps in parts, and the line that begins the next. */
+	FeedLimits limits = {size - start, ENTRY_TEXT_MAX + 2 * ENTRY_LINES_MAX + 1, taken + 1};
+	feed_lines(f, 0, &builder, &limits);
+	return col->taken > taken;
 }
 
 int32_t read_log_file(const char *path, const char *query, int multiline, EntryCollector *col)
