@@ -516,6 +516,11 @@ enum { SEARCH_UNREADABLE = -1, SEARCH_BAD_BEFORE = -2 };
  * SEARCH_BAD_BEFORE when before lies past the file's end, or SEARCH_UNREADABLE. */
 int search_log_file(const char *path, const char *query, int multiline, int64_t before, EntryCollector *hits,
 		    FileSearch *out);
+/* search_log_file within r (null: all time): from the range's end (or before, when earlier)
+ * back to its start, found by log_range_bounds; each hit's entry is kept when its timestamp
+ * (or that of the line its entry begins with) lies in r. next_before is -1 at the range's start. */
+int search_log_file_range(const char *path, const char *query, int multiline, int64_t before,
+			  const TimeRange *range, EntryCollector *hits, FileSearch *out);
 
 /* readers/tool_output.cpp */
 /* A command's output turned into UTF-8 as it streams in. Output that starts with a UTF-16LE

@@ -45,6 +45,15 @@ def big_entries(day: int, hour: int, minute: int, second: int, multiline: bool):
     return out
 
 
+def big_offset(day: int, hour: int, minute: int) -> int:
+    """Where the first line of a minute of the big log begins."""
+    plain = sum(len(big_line("2024-03-01T00:00:00", s, q, False)) for s in range(60) for q in range(4))
+    last = sum(len(big_line("2024-03-01T00:00:00", s, q, s == 59)) for s in range(60) for q in range(4))
+    last += sum(len(t) + 1 for t in TRACE)
+    hour_size = 59 * plain + last
+    return ((day - 1) * 24 + hour) * hour_size + minute * plain
+
+
 def write_big(path: str) -> None:
     """Written a minute at a time from two templates, so several hundred MB take seconds."""
     start = "2024-03-01T00:00:"
@@ -94,6 +103,12 @@ def cases(t, tmp):
                    b',"label":' + json_str(name) + b',"q":' + json_str(text) + echo_keys(since, until) +
                    b',"scanned":%d,"count":%d,"max":500,"truncated":false,"hits":[' % (scanned, len(hits)) +
                    b",".join(hits) + b"]}")
+
+    def file_search_doc(name, text, scanned, hits, searched, next_before, since=None, until=None):
+        return doc(b'{"ok":true,"action":"search","plugin":"plugin_logs","utc":"U","src":' + json_str(fid(name)) +
+                   b',"label":' + json_str(name) + b',"q":' + json_str(text) + echo_keys(since, until) +
+                   b',"scanned":%d,"count":%d,"max":500,"truncated":false,"scope":"file","searched_bytes":%d,'
+                   b'"next_before":%d,"hits":[' % (scanned, len(hits), searched, next_before) + b",".join(hits) + b"]}")
 
     def invalid(param, raw: bytes):
         return doc(b'{"ok":false,"error":"invalid_time","message":"since and until take YYYY-MM-DDTHH:MM[:SS]",'
@@ -149,6 +164,16 @@ def cases(t, tmp):
     add("big log: a search within five minutes of its middle scans those lines only",
         ranged("search", "big.log", since="2024-03-07T12:00", until="2024-03-07T12:04", extra="&q=S30Q2"),
         search_doc("big.log", "S30Q2", 5 * 240, hits, since="2024-03-07T12:00", until="2024-03-07T12:04"))
+    five_minutes = big_offset(7, 12, 5) - big_offset(7, 12, 0)
+    add("big log: a whole-file search reads the range only and reports its start reached",
+        ranged("search", "big.log", since="2024-03-07T12:00", until="2024-03-07T12:04", extra="&q=S30Q2&scope=file"),
+        file_search_doc("big.log", "S30Q2", 5 * 240, hits, five_minutes, -1, since="2024-03-07T12:00",
+                        until="2024-03-07T12:04"))
+    add("big log: a whole-file search before an offset inside the range",
+        ranged("search", "big.log", since="2024-03-07T12:00", until="2024-03-07T12:04",
+               extra=f"&q=S30Q2&scope=file&before={big_offset(7, 12, 2)}"),
+        file_search_doc("big.log", "S30Q2", 2 * 240, hits[:2], big_offset(7, 12, 2) - big_offset(7, 12, 0), -1,
+                        since="2024-03-07T12:00", until="2024-03-07T12:04"))
     add("big log: a search outside the log's time finds nothing",
         ranged("search", "big.log", since="2025-01-01T00:00", extra="&q=request"),
         search_doc("big.log", "request", 0, [], since="2025-01-01T00:00"))
@@ -221,6 +246,17 @@ def cases(t, tmp):
     add("a search finds a continuation line of an entry in the range",
         ranged("search", "trace.log", since="2024-01-15T10:00", until="2024-01-15T10:00", extra="&q=" + q("заказ.py")),
         search_doc("trace.log", "заказ.py", 4, [entry(cont[1])], since="2024-01-15T10:00", until="2024-01-15T10:00"))
+    trace_lines = open(os.path.join(root, "trace.log"), "rb").read().splitlines(True)
+    entry_bytes = sum(len(x) for x in trace_lines[1:5])
+    add("a whole-file search with multiline=1 keeps the entry in the range whole",
+        ranged("search", "trace.log", since="2024-01-15T10:00", until="2024-01-15T10:00",
+               extra="&scope=file&multiline=1&q=" + q("заказ.py")),
+        file_search_doc("trace.log", "заказ.py", 4, [entry("ERROR " + err[0] + "\n" + "\n".join(cont), err[1], sev="err")],
+                        entry_bytes, -1, since="2024-01-15T10:00", until="2024-01-15T10:00"))
+    add("a whole-file search leaves out a continuation line of an entry outside the range",
+        ranged("search", "trace.log", since="2024-01-15T10:01", extra="&scope=file&q=" + q("заказ.py")),
+        file_search_doc("trace.log", "заказ.py", 2, [], sum(len(x) for x in trace_lines[5:]), -1,
+                        since="2024-01-15T10:01"))
     add("... and not one of an entry outside it",
         ranged("search", "trace.log", since="2024-01-15T10:01", extra="&q=" + q("заказ.py")),
         search_doc("trace.log", "заказ.py", 2, [], since="2024-01-15T10:01"))

@@ -186,7 +186,7 @@ void respond_search(const LogSource *row, const EntryRequest *req, const char *u
 	int64_t scanned;
 	FileSearch fs;
 	if (whole_file) {
-		int rc = search_log_file(row->id + 5, req->q, req->multiline, req->before, &hits, &fs);
+		int rc = search_log_file_range(row->id + 5, req->q, req->multiline, req->before, req->range, &hits, &fs);
 		if (rc == SEARCH_BAD_BEFORE) {
 			collector_free(&hits);
 			write_invalid_before(req->before_text);
