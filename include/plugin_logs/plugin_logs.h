@@ -49,6 +49,9 @@ enum {
 	WALK_BUDGET = 40000,
 	WALK_DEPTH = 4,
 	PATH_BUF = 1024,
+	/* A walked path joined to a resolved root, as the file calls take it: the root's final
+	 * path may be longer than the text its variable gave. */
+	CALL_PATH_BUF = 2048,
 	SRC_ID_SIZE = 600,
 	SRC_LABEL_SIZE = 96,
 	SRC_KIND_SIZE = 10
@@ -60,7 +63,7 @@ struct LogSource {
 	char label[SRC_LABEL_SIZE];
 	char kind[SRC_KIND_SIZE];
 	int64_t size;
-	int32_t mtime;
+	int64_t mtime; /* seconds since 1970-01-01 UTC; 0 for event rows */
 };
 
 /* The read allowlist of one request; rows 0 .. count-1 are valid, the rest unused. */
@@ -167,6 +170,11 @@ void write_sources(const SourceCatalogue *cat, const char *utc);
  * "source_not_allowed" document and returns null. */
 const LogSource *lookup_source(const SourceCatalogue *cat, const char *src);
 
+/* api/download.cpp */
+/* Writes the row's log file whole as an attachment, or the JSON error document when it cannot
+ * be opened or the row is not a file. */
+void respond_download(const LogSource *row);
+
 /* api/entries.cpp */
 /* Runs the reader for a tail of req->lines entries and writes the tail or error document. */
 void respond_tail(const LogSource *row, const EntryRequest *req, const char *utc);
@@ -175,21 +183,45 @@ void respond_search(const LogSource *row, const EntryRequest *req, const char *u
 
 /* catalogue/catalogue.cpp */
 /* Appends one row unless the table is full (sets truncated) or the id is present. */
-void add_src(SourceCatalogue *cat, const char *id, const char *label, const char *kind, int64_t size);
+void add_src(SourceCatalogue *cat, const char *id, const char *label, const char *kind, int64_t size,
+	     int64_t mtime);
 /* Empties cat and fills it: the two event logs, then the .log files under both roots (the
  * second is skipped when its text is byte-identical to the first). With want non-null the
  * build stops once the row whose id is want has been added (a tail or search needs only
  * that row); null builds the whole table. */
 void build_catalogue(SourceCatalogue *cat, const char *want);
 
+/* catalogue/roots.cpp */
+/* The roots of the walk as this process's environment names them. */
+struct LogRoots {
+	int32_t defined;                /* a root variable gave a root text */
+	int32_t count;                  /* texts in text[], 0 to 2 */
+	char text[2][PATH_BUF];         /* as ids are formed: "<LOCALAPPDATA>\wendquil", ... */
+	char real[2][CALL_PATH_BUF];    /* its final path; empty when it cannot be resolved */
+};
+/* Forms the roots from LOCALAPPDATA and USERPROFILE (the second left out when its text equals
+ * the first) and resolves each. */
+void log_roots(LogRoots *r);
+/* The file path names under one of the roots (its text, then a separator), joined to that
+ * root's final path so the names below it are taken literally. Returns 1 with dst filled; 0
+ * (dst empty) when path lies under no resolved root or the result does not fit. */
+int log_roots_call_path(const LogRoots *r, const char *path, char *dst, size_t dst_size);
+/* 1 when real, a final path, is one of the resolved roots or lies inside one; also when no
+ * root variable is defined at all: then nothing is listed, and there is no root to hold a
+ * path to. */
+int log_roots_allow(const LogRoots *r, const char *real);
+
 /* catalogue/scan_root.cpp */
 /* Adds every qualifying .log file under dir, entering subdirectories while depth > 0 and
  * spending one unit of *budget per entry met; sets truncated when a file finds the table
- * full or the budget runs out. */
+ * full or the budget runs out. dir is its own root: nothing is listed or entered whose final
+ * path lies outside it. A dir that cannot be resolved adds nothing. */
 void scan_root(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *budget);
-/* scan_root that, with want non-null, sets *budget to 0 and stops every level once it has
- * added the row whose id is want (truncated is not set for that stop). */
-void scan_root_until(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *budget, const char *want);
+/* scan_root for a root whose final path real is known: ids are formed from dir, file calls
+ * from real. With want non-null, sets *budget to 0 and stops every level once it has added the
+ * row whose id is want (truncated is not set for that stop). */
+void scan_root_within(SourceCatalogue *cat, const char *dir, const char *real, int32_t depth, int32_t *budget,
+		      const char *want);
 
 /* readers/text.cpp */
 /* 1 when needle occurs in hay under ASCII case folding, or when either is absent/empty needle. */

@@ -16,6 +16,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -90,6 +91,10 @@ class Case:
     timeout: float = 60
     cwd: Optional[str] = None        # working folder (a Linux path); None: the driver's
     seconds: Optional[tuple] = None  # (least, most) the run may take, when given
+    # Reads standard output as it comes instead of the driver holding all of it (a body of
+    # gigabytes, or one the case changes a file under while it is sent); returns a problem or
+    # None. expect is not used then.
+    stream: Optional[Callable] = None
 
 
 class Target:
@@ -150,6 +155,8 @@ class Target:
                     sets.append("-" + k)
             sets += [f"{k}={v}" for k, v in case.win_env.items()]
             cmd = ["wine", self.launcher] + sets + ["--", self.path(self.program)] + case.args
+        if case.stream is not None:
+            return self.run_streamed(case, cmd, env)
         tries = 2 if self.kind == "wine" else 1
         for attempt in range(tries):
             # Wine now and then hangs, or fails with no output at all, while starting a
@@ -164,6 +171,28 @@ class Target:
             if res.returncode == case.exit_code or res.stdout or attempt + 1 == tries:
                 return res
         raise AssertionError("unreachable")
+
+
+    def run_streamed(self, case: Case, cmd: list, env: dict) -> subprocess.CompletedProcess:
+        """Runs cmd with its output handed to case.stream; the problem it reports, if any,
+        comes back as stdout_problem. The process is killed when it outlives the time limit."""
+        with tempfile.TemporaryFile() as err:
+            proc = subprocess.Popen(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=err, cwd=case.cwd)
+            timer = threading.Timer(case.timeout, proc.kill)
+            timer.start()
+            try:
+                problem = case.stream(proc.stdout)
+                proc.stdout.read()  # whatever the case left unread
+            finally:
+                proc.stdout.close()
+                code = proc.wait()
+                timed_out = not timer.is_alive()
+                timer.cancel()
+            err.seek(0)
+            res = subprocess.CompletedProcess(cmd, code, b"", err.read())
+        res.stdout_problem = "timed out" if timed_out else problem
+        return res
 
 
 def load_cases(target: Target, tmp: Path) -> list:
@@ -201,6 +230,8 @@ def check(target: Target, case: Case) -> Optional[str]:
     if res.returncode != case.exit_code:
         problems.append(f"exit status {res.returncode}, expected {case.exit_code}; stderr: "
                         f"{res.stderr[-2000:]!r}")
+    if getattr(res, "stdout_problem", None):
+        problems.append(res.stdout_problem)
     if callable(case.expect):
         msg = case.expect(out)
         if msg:

@@ -94,7 +94,8 @@ int mode_json(const char *qs)
 	int is_sources = strcmp(action, "sources") == 0;
 	int is_units = strcmp(action, "units") == 0;
 	int is_info = strcmp(action, "info") == 0;
-	if (!(is_tail || is_search || is_sources || is_units || is_info)) {
+	int is_download = strcmp(action, "download") == 0;
+	if (!(is_tail || is_search || is_sources || is_units || is_info || is_download)) {
 		write_unknown_action(action);
 		return 0;
 	}
@@ -121,7 +122,9 @@ int mode_json(const char *qs)
 	if (row == NULL)
 		return 0;
 	EntryRequest req = {lines, q, flag_on(qs, "multiline")};
-	if (is_tail)
+	if (is_download)
+		respond_download(row);
+	else if (is_tail)
 		respond_tail(row, &req, utc);
 	else
 		respond_search(row, &req, utc);
