@@ -349,6 +349,10 @@ void shape_log_line(LineShape *s, const char *line, size_t len, char *scratch);
 /* The fields of e from one line: ts, unit and text copied and cut between characters to their
  * arrays; sev as shape_log_line gives it. Nothing else of e is written. */
 void parse_log_line(LogEntry *e, const char *line, size_t len);
+/* The date and time a timestamp as shape_log_line returns it names. */
+struct TsFields { int32_t year; /* 0: the layout has none (syslog, logcat) */ int32_t month, day, hour, minute, second; };
+/* Returns 1 and fills f when ts[0..len) is one of the recognised layouts, else 0. */
+int ts_fields(const char *ts, size_t len, TsFields *f);
 
 /* readers/log_file.cpp */
 /* Reads the last 4 MiB of path into col: every entry for a ring, those that hold query for a

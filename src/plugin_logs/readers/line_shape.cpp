@@ -1,32 +1,22 @@
-/* Splitting one log line into timestamp, unit and text: syslog, ISO 8601 or plain. */
+/* Splitting one log line into timestamp, unit, text and the writer's level. */
 #include "plugin_logs/plugin_logs.h"
+#include "shape_parts.h"
 
 #include <string.h>
 
-enum { SYSLOG_TS_LEN = 15, SYSLOG_UNIT_MAX = 63, ISO_TS_MAX = 24, ISO_TS_SCAN_END = 31 };
-
-static int is_digit(char c)
-{
-	return c >= '0' && c <= '9';
-}
-
-static int is_letter(char c)
-{
-	return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
+enum { SYSLOG_UNIT_MAX = 63 };
 
 static int is_blank(char c)
 {
-	return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+	return c == ' ' || c == '\t';
 }
 
-static int parse_syslog(LineShape *s, const char *c, size_t len)
+/* Syslog's rest after its timestamp: «host program[pid]: text», the text trimmed. */
+static void shape_syslog_rest(LineShape *s, const char *c, size_t len, size_t i)
 {
-	if (len < 17 || !is_letter(c[0]) || c[3] != ' ' || !is_digit(c[4]) || c[6] != ' ' || c[9] != ':')
-		return 0;
-	s->ts = c;
-	s->ts_len = SYSLOG_TS_LEN;
-	size_t i = 16;
+	/* The host runs to the next space; a tab is part of it. */
+	if (i < len)
+		i++;
 	while (i < len && c[i] != ' ')
 		i++;
 	while (i < len && c[i] == ' ')
@@ -40,58 +30,73 @@ static int parse_syslog(LineShape *s, const char *c, size_t len)
 		rest_len -= (size_t)(colon + 1 - rest);
 		rest = colon + 1;
 	}
-	while (rest_len > 0 && is_blank(rest[0]))
-		rest++, rest_len--;
-	while (rest_len > 0 && is_blank(rest[rest_len - 1]))
+	while (rest_len > 0 && (*rest == ' ' || *rest == '\t' || *rest == '\r' || *rest == '\n')) {
+		rest++;
+		rest_len--;
+	}
+	while (rest_len > 0 && (rest[rest_len - 1] == ' ' || rest[rest_len - 1] == '\t' || rest[rest_len - 1] == '\r' ||
+				rest[rest_len - 1] == '\n'))
 		rest_len--;
 	s->text = rest;
 	s->text_len = rest_len;
-	return 1;
-}
-
-static int parse_iso(LineShape *s, const char *c, size_t len)
-{
-	if (len < 21 || !is_digit(c[0]) || c[4] != '-' || c[7] != '-' || (c[10] != 'T' && c[10] != ' '))
-		return 0;
-	size_t j = 11;
-	while (c[j] != ' ' && c[j] != '\t') {
-		j++;
-		if (j >= len || j > ISO_TS_SCAN_END)
-			break;
-	}
-	s->ts = c;
-	s->ts_len = j <= (size_t)ISO_TS_MAX ? j : utf8_cut(c, ISO_TS_MAX);
-	size_t k = j;
-	while (k < len && ((unsigned char)c[k] & 0xC0) == 0x80)
-		k++;
-	while (k < len && (c[k] == ' ' || c[k] == '\t'))
-		k++;
-	s->text = c + k;
-	s->text_len = len - k;
-	return 1;
 }
 
 void shape_log_line(LineShape *s, const char *line, size_t len, char *scratch)
 {
-	(void)scratch;
 	while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r'))
 		len--;
-	const void *nul = memchr(line, '\0', len);
-	if (nul != NULL)
-		len = (size_t)((const char *)nul - line);
-	s->ts = s->unit = s->text = line;
-	s->ts_len = s->unit_len = 0;
-	s->sev = SEV_UNCLASSIFIED;
-	s->has_ts = 1;
-	if (parse_syslog(s, line, len) || parse_iso(s, line, len))
-		return;
-	s->has_ts = 0;
+	s->ts = line;
+	s->ts_len = 0;
+	s->unit = line;
+	s->unit_len = 0;
+	s->text = line;
 	s->text_len = len;
+	s->sev = SEV_UNCLASSIFIED;
+	s->has_ts = 0;
+	if (len == 0)
+		return;
+	/* The first byte picks the reading: an object, a timestamp, or neither. */
+	size_t first = 0;
+	while (first < len && is_blank(line[first]))
+		first++;
+	if (first < len && line[first] == '{' && shape_json_line(s, line, len, scratch))
+		return;
+	/* The layouts are read from a terminated copy of the line's start: no bound to test at
+	 * each byte. */
+	char head[HEAD_SIZE];
+	size_t head_len = len < (size_t)HEAD_MAX ? len : (size_t)HEAD_MAX;
+	memcpy(head, line, head_len);
+	memset(head + head_len, 0, HEAD_PAD);
+	size_t unit_at = 0;
+	TsMatch m;
+	if (!find_ts(head, &m)) {
+		s->sev = read_level_field(head, 0, 0, &unit_at, &s->unit_len);
+		s->unit = line + unit_at;
+		return;
+	}
+	s->ts = line + m.at;
+	s->ts_len = m.len;
+	s->has_ts = 1;
+	if (m.kind == TS_SYSLOG) {
+		shape_syslog_rest(s, line, len, m.end);
+		return;
+	}
+	s->sev = read_level_field(head, m.end, 1, &unit_at, &s->unit_len);
+	s->unit = line + unit_at;
+	/* The level and logger stay in the text: a search finds them there. CBS ends its time with
+	 * a comma. */
+	size_t i = m.end;
+	if (i < len && line[i] == ',')
+		i++;
+	while (i < len && is_blank(line[i]))
+		i++;
+	s->text = line + i;
+	s->text_len = len - i;
 }
 
 void parse_log_line(LogEntry *e, const char *line, size_t len)
 {
-	static char scratch[1];
+	char scratch[SHAPE_SCRATCH_SIZE];
 	LineShape s;
 	shape_log_line(&s, line, len, scratch);
 	copy_text_cut(e->ts, sizeof(e->ts), s.ts, s.ts_len);
