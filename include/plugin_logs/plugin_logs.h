@@ -111,6 +111,10 @@ struct EntryRequest {
 	int32_t lines;      /* a tail's entries, 1 .. LINES_MAX */
 	const char *q;      /* a search's text; empty for none */
 	int32_t multiline;  /* 1: lines without a timestamp continue the entry before them */
+	int32_t scope_file; /* a search of a log file reads it whole, newest first */
+	int64_t before;     /* ... from this offset back; -1: from its end */
+	int32_t before_bad; /* before was given and is not a byte offset */
+	const char *before_text; /* as given */
 };
 
 /* Receives one finished entry; the sink copies it. */
@@ -370,6 +374,10 @@ FILE *open_log_window(const char *path, int64_t *start, int64_t *size);
  * Returns the lines handled. */
 int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query, int multiline,
 		       EntryCollector *col);
+/* Reads into col the one entry that begins at offset start of f, a file of size bytes, as
+ * multiline reading joins it: its first line and the lines without a timestamp after it.
+ * Returns 1 when col took it, 0 when not (a full hit list), -1 when f cannot be positioned. */
+int read_entry_at(FILE *f, int64_t start, int64_t size, EntryCollector *col);
 /* Reads chunks from offset `from` (f positioned there) the way a cut window is resynchronised
  * and returns the offset just after the first chunk that would be handled, or -1 when none
  * ends at or before limit. */
@@ -379,6 +387,55 @@ int64_t read_chunk_at_resync_end(FILE *f, int64_t from, int64_t limit);
 /* A tail of the last ring->capacity entries, the same entries read_log_file would keep, found
  * by reading backwards from the end. Returns -1 as read_log_file does, else 0 or more. */
 int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring);
+
+/* readers/log_scan_back.cpp */
+/* SCAN_BLOCK_SIZE: bytes read at a time. SCAN_LINE_MAX: a hit's line is handed over cut to its
+ * first SCAN_LINE_MAX bytes. SCAN_BUDGET: the bytes a whole-file search may scan per request. */
+enum { SCAN_BLOCK_SIZE = 1 << 20, SCAN_LINE_MAX = 16384, SCAN_BUDGET = 1 << 30 };
+/* Why a scan ended: it reached the floor, the hit callback asked to stop, or the budget ran out. */
+enum { SCAN_AT_FLOOR = 0, SCAN_STOPPED = 1, SCAN_OUT_OF_BUDGET = 2 };
+/* Failures of scan_back: a block could not be read (the file shrank, an I/O error), or no
+ * memory for the block. */
+enum { SCAN_READ_ERROR = -1, SCAN_NO_MEMORY = -2 };
+/* One hit: the line's bytes without its line feed, cut to SCAN_LINE_MAX, valid until the
+ * callback returns, and the offset of the line's first byte. Returns 0 to stop after this line. */
+typedef int (*ScanHit)(void *ctx, const char *line, size_t len, int64_t offset);
+struct ScanResult {
+	int64_t next_before;    /* where a scan for older lines goes on (the start of the oldest
+				 * line examined), or -1 when nothing older is left */
+	int64_t searched_bytes; /* from next_before, or the floor, up to before */
+	int64_t lines;          /* lines whose bytes were examined */
+	int32_t stopped;        /* SCAN_AT_FLOOR, SCAN_STOPPED or SCAN_OUT_OF_BUDGET */
+};
+/* Scans f backwards from offset before (the file's size or an earlier next_before; a value
+ * inside a line is taken as that line's end) down to floor (taken as a line start), handing
+ * hit every line that holds needle[0..needle_len) under ASCII case folding (an empty needle:
+ * every line), newest first. Stops when hit returns 0, or once budget bytes were searched, at
+ * the oldest line start of the block it was in (a line longer than the budget that holds no
+ * hit is left at a next_before inside it; one that does is read to its start). Returns 0
+ * with *out filled, else SCAN_READ_ERROR or SCAN_NO_MEMORY (hits handed over stand; *out is
+ * zero with next_before -1). */
+int scan_back(FILE *f, int64_t floor, int64_t before, const char *needle, size_t needle_len,
+	      int64_t budget, ScanHit hit, void *ctx, ScanResult *out);
+/* scan_back reading block_size bytes at a time (raised to needle_len + 1 when smaller). */
+int scan_back_blocks(FILE *f, int64_t floor, int64_t before, const char *needle, size_t needle_len,
+		     int64_t budget, ScanHit hit, void *ctx, ScanResult *out, size_t block_size);
+
+/* readers/log_search.cpp */
+/* How far a whole-file search looked. */
+struct FileSearch {
+	int64_t size;           /* the file's size when the search began */
+	int64_t searched_bytes;
+	int64_t lines;          /* lines examined */
+	int64_t next_before;    /* where older hits are looked for next, or -1 at the file's start */
+};
+enum { SEARCH_UNREADABLE = -1, SEARCH_BAD_BEFORE = -2 };
+/* Scans path back from offset before (-1: its end) for the entries that hold query (one a
+ * line, or with multiline each hit's whole entry, once) into the hit list hits, newest first,
+ * until it is full or SCAN_BUDGET bytes were searched. Returns 0 with *out filled,
+ * SEARCH_BAD_BEFORE when before lies past the file's end, or SEARCH_UNREADABLE. */
+int search_log_file(const char *path, const char *query, int multiline, int64_t before, EntryCollector *hits,
+		    FileSearch *out);
 
 /* readers/tool_output.cpp */
 /* A command's output turned into UTF-8 as it streams in. Output that starts with a UTF-16LE

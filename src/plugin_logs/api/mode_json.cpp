@@ -12,6 +12,8 @@ enum {
 	LINES_PARAM_SIZE = 16,
 	Q_PARAM_SIZE = 256,
 	FLAG_PARAM_SIZE = 8,
+	SCOPE_PARAM_SIZE = 8,
+	BEFORE_PARAM_SIZE = 32,
 	UTC_TEXT_SIZE = 40
 };
 
@@ -45,6 +47,19 @@ static int flag_on(const char *qs, const char *key)
 	char value[FLAG_PARAM_SIZE];
 	get_query_val(qs, key, value, sizeof(value));
 	return strcmp(value, "1") == 0 || strcmp(value, "true") == 0;
+}
+
+/* A byte offset: decimal digits only, at most 18 of them. Returns -1 for anything else. */
+static int64_t offset_value(const char *text)
+{
+	int64_t value = 0;
+	size_t n = 0;
+	for (; text[n] >= '0' && text[n] <= '9'; n++) {
+		if (n == 18)
+			return -1;
+		value = value * 10 + (text[n] - '0');
+	}
+	return n == 0 || text[n] != '\0' ? -1 : value;
 }
 
 static void write_unknown_action(const char *action)
@@ -121,7 +136,15 @@ int mode_json(const char *qs)
 	const LogSource *row = lookup_source(&cat, src);
 	if (row == NULL)
 		return 0;
-	EntryRequest req = {lines, q, flag_on(qs, "multiline")};
+	char scope[SCOPE_PARAM_SIZE];
+	char before[BEFORE_PARAM_SIZE];
+	get_query_val(qs, "scope", scope, sizeof(scope));
+	int before_given = get_query_val(qs, "before", before, sizeof(before));
+	EntryRequest req = {lines, q, flag_on(qs, "multiline"), strcmp(scope, "file") == 0, -1, 0, before};
+	if (before_given) {
+		req.before = offset_value(before);
+		req.before_bad = req.before < 0;
+	}
 	if (is_download)
 		respond_download(row);
 	else if (is_tail)

@@ -196,17 +196,23 @@ static size_t cut_character_rest(const char *line, size_t len)
 	return n > 0 && utf8_valid_len(line + n, len - n) == len - n ? n : 0;
 }
 
-int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query, int multiline,
-		       EntryCollector *col)
+/* Where a run of lines read into a builder stops. */
+struct FeedLimits {
+	int64_t budget;    /* bytes */
+	int32_t max_lines; /* lines handled */
+	int64_t taken_max; /* entries the collector may have taken; more: the last is taken back */
+};
+
+/* Reads f from its position into b, chunk by chunk (2047 bytes at most, ending after a line
+ * feed); cut drops the chunks of the line reading began in. Returns the lines handled. */
+static int32_t feed_lines(FILE *f, int cut, EntryBuilder *b, const FeedLimits *limits)
 {
-	int64_t budget = (size - from) + GROWTH_ALLOWANCE;
+	int64_t budget = limits->budget;
 	LineReader reader;
 	char utf8_line[LINE_UTF8_SIZE];
-	EntryBuilder builder;
 	int32_t handled = 0;
 	size_t carried = 0;
 	line_reader_init(&reader, f);
-	builder_init(&builder, col, query, multiline, from > 0);
 	while (budget > 0) {
 		const char *line;
 		/* Bytes after a NUL inside a chunk are not part of the line. */
@@ -227,7 +233,7 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
 			carried = 0;
 			continue;
 		}
-		if (!col->is_ring && handled >= SEARCH_SCAN_MAX)
+		if (handled >= limits->max_lines)
 			break;
 		const char *piece = line;
 		size_t piece_len = keep;
@@ -242,10 +248,39 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
 		handled++;
 		if (carried != 0)
 			line_reader_unread(&reader, carried);
-		builder_line(&builder, piece, piece_len, line[got - 1] == '\n' && carried == 0);
+		builder_line(b, piece, piece_len, line[got - 1] == '\n' && carried == 0);
+		if (b->col->taken > limits->taken_max) {
+			collector_drop_last(b->col);
+			b->current = 0;
+			b->kept = 0;
+			break;
+		}
 	}
-	builder_close(&builder);
+	builder_close(b);
 	return handled;
+}
+
+int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query, int multiline,
+		       EntryCollector *col)
+{
+	EntryBuilder builder;
+	builder_init(&builder, col, query, multiline, from > 0);
+	FeedLimits limits = {(size - from) + GROWTH_ALLOWANCE, col->is_ring ? INT32_MAX : SEARCH_SCAN_MAX,
+			     INT64_MAX};
+	return feed_lines(f, cut, &builder, &limits);
+}
+
+int read_entry_at(FILE *f, int64_t start, int64_t size, EntryCollector *col)
+{
+	if (plat_seek(f, start) != 0)
+		return -1;
+	int64_t taken = col->taken;
+	EntryBuilder builder;
+	builder_init(&builder, col, NULL, 1, start > 0);
+	/* One entry: its lines, each perhaps in parts, and the line that begins the next. */
+	FeedLimits limits = {size - start, ENTRY_TEXT_MAX + 2 * ENTRY_LINES_MAX + 1, taken + 1};
+	feed_lines(f, 0, &builder, &limits);
+	return col->taken > taken;
 }
 
 int32_t read_log_file(const char *path, const char *query, int multiline, EntryCollector *col)
