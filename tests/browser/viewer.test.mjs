@@ -126,12 +126,12 @@ test('search highlights case-insensitively with the text\'s own characters', asy
   const pieces = await page.$eval('#log .ln .tx', (t) => [...t.childNodes].map(
     (n) => (n.nodeName === 'MARK' ? `[${n.textContent}]` : n.textContent)));
   assert.deepEqual(pieces, ['x', '[AB]', 'x', '[ab]']);
-  assert.equal(await text(page, '#fCount'), '1 hits of 2 scanned');
+  assert.equal(await text(page, '#fCount'), '1 hits of 2 scanned \u00b7 searched 20 B of 20 B');
   // Nothing found, then back to the tail with an empty query.
   await page.fill('#q', 'zzz');
   await page.click('#btnSearch');
   await page.waitForFunction(() => /No matches in the scanned window\./.test(document.getElementById('log').textContent));
-  assert.match(await text(page, '#fCount'), /^0 hits of 2 scanned$/);
+  assert.match(await text(page, '#fCount'), /^0 hits of 2 scanned \u00b7 searched 20 B of 20 B$/);
   await page.fill('#q', ' ');
   await page.press('#q', 'Enter');
   await page.waitForFunction(() => document.getElementById('fCount').textContent === '2 entries');
