@@ -1,14 +1,8 @@
 """Logs read as their writers meant them: the writer's level, timestamps as written, JSON lines,
 and whole entries with multiline=1."""
 import os
-import urllib.parse
 
-from run import Case, doc, json_str
-
-
-def entry(text, ts="", unit="", sev="info"):
-    return (b'{"ts":' + json_str(ts) + b',"unit":' + json_str(unit) + b',"sev":' + json_str(sev) +
-            b',"text":' + json_str(text) + b'}')
+from run import Case, LogFolder, entry
 
 
 # Lines as real programs write them, each with what the entry must show.
@@ -69,23 +63,8 @@ def cases(t, tmp):
     root = os.path.join(local, "wendquil")
     os.makedirs(root)
 
-    def fid(name):
-        return t.file_id(os.path.join(root, name))
-
-    def src(name):
-        return urllib.parse.quote(fid(name), safe="")
-
-    def tail_doc(name, requested, entries):
-        return doc(b'{"ok":true,"action":"tail","plugin":"plugin_logs","utc":"U","src":' +
-                   json_str(fid(name)) + b',"label":' + json_str(name) + b',"kind":"file",' +
-                   b'"requested":%d,"count":%d,"entries":[' % (requested, len(entries)) +
-                   b",".join(entries) + b"]}")
-
-    def search_doc(name, q, scanned, hits):
-        return doc(b'{"ok":true,"action":"search","plugin":"plugin_logs","utc":"U","src":' +
-                   json_str(fid(name)) + b',"label":' + json_str(name) + b',"q":' + json_str(q) +
-                   b',"scanned":%d,"count":%d,"max":500,"truncated":false,"hits":[' % (scanned, len(hits)) +
-                   b",".join(hits) + b"]}")
+    folder = LogFolder(t, root)
+    src, tail_doc, search_doc = folder.src, folder.tail_doc, folder.search_doc
 
     out = []
     for i, (name, line, want) in enumerate(LAYOUTS):
