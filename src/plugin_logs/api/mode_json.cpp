@@ -12,6 +12,10 @@ enum {
 	LINES_PARAM_SIZE = 16,
 	Q_PARAM_SIZE = 256,
 	FLAG_PARAM_SIZE = 8,
+	/* Room for a cursor with every character percent-encoded and one byte more: a longer
+	 * value is cut, and still refused as too long. */
+	AFTER_PARAM_SIZE = 3 * CURSOR_TEXT_LEN + 2,
+	TIME_PARAM_PEEK_SIZE = 2,
 	UTC_TEXT_SIZE = 40
 };
 
@@ -120,7 +124,14 @@ int mode_json(const char *qs)
 	const LogSource *row = lookup_source(&cat, src);
 	if (row == NULL)
 		return 0;
-	EntryRequest req = {lines, q, flag_on(qs, "multiline")};
+	EntryRequest req = {lines, q, flag_on(qs, "multiline"), NULL};
+	/* A tail of a time range is no follower's: a cursor goes with the newest lines only. */
+	char after[AFTER_PARAM_SIZE];
+	char peek[TIME_PARAM_PEEK_SIZE];
+	int ranged = (get_query_val(qs, "since", peek, sizeof(peek)) && peek[0] != '\0') ||
+		     (get_query_val(qs, "until", peek, sizeof(peek)) && peek[0] != '\0');
+	if (get_query_val(qs, "after", after, sizeof(after)) && !ranged)
+		req.after = after;
 	if (is_tail)
 		respond_tail(row, &req, utc);
 	else

@@ -49,13 +49,19 @@ struct EntryBuilder {
 	int matched;   /* with a query: the entry holds it, so it stays */
 	int line_open; /* the last piece did not end its line */
 	int started;   /* a line was read */
-	int mid_file;  /* reading began after the file's first byte */
+	int mid_file;  /* lines without a timestamp where reading began continue an entry before it */
+	int64_t piece_at;   /* where the piece being handled begins, or -1 inside a line */
+	int64_t last_start; /* where the entry kept last began, or -1 inside a line */
+	int last_joins;     /* ... and whether lines without a timestamp after it join it */
 	char scratch[SHAPE_SCRATCH_SIZE];
 };
 
 static void builder_init(EntryBuilder *b, EntryCollector *col, const char *query, int multiline, int mid_file)
 {
 	b->mid_file = mid_file;
+	b->piece_at = -1;
+	b->last_start = -1;
+	b->last_joins = 0;
 	b->col = col;
 	b->query = query != NULL ? query : "";
 	b->query_len = strlen(b->query);
@@ -88,6 +94,10 @@ static void builder_start(EntryBuilder *b, const LineShape *s, int lineage, int 
 				s->sev, EVENT_ID_NONE) != NULL;
 	b->current = 1;
 	b->lineage = lineage;
+	if (b->kept) {
+		b->last_start = b->piece_at;
+		b->last_joins = lineage != LINEAGE_LINE;
+	}
 	b->matched = b->query_len == 0 || (line_has && shape_passes(s, b->query, b->query_len));
 	if (lineage == LINEAGE_STAMPED && s->has_ts && b->kept && b->col->stamped_from < 0)
 		b->col->stamped_from = b->col->taken - 1;
@@ -110,6 +120,8 @@ static void builder_line(EntryBuilder *b, const char *piece, size_t len, int end
 {
 	int continued = b->line_open;
 	b->line_open = !ends_line;
+	if (continued)
+		b->piece_at = -1;
 	if (!b->multiline) {
 		/* Every field is a piece of the line: a line without the query holds no hit and
 		 * needs no parsing. */
@@ -196,23 +208,28 @@ static size_t cut_character_rest(const char *line, size_t len)
 	return n > 0 && utf8_valid_len(line + n, len - n) == len - n ? n : 0;
 }
 
-int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query, int multiline,
-		       EntryCollector *col)
+int32_t read_log_span(FILE *f, LogSpan *span, const char *query, int multiline, EntryCollector *col)
 {
-	int64_t budget = (size - from) + GROWTH_ALLOWANCE;
+	int64_t budget = (span->size - span->from) + GROWTH_ALLOWANCE;
+	int cut = span->cut;
 	LineReader reader;
 	char utf8_line[LINE_UTF8_SIZE];
 	EntryBuilder builder;
 	int32_t handled = 0;
 	size_t carried = 0;
+	int64_t at = span->from; /* where the next piece begins */
+	span->line_end = -1;
 	line_reader_init(&reader, f);
-	builder_init(&builder, col, query, multiline, from > 0);
+	builder_init(&builder, col, query, multiline, span->joins);
 	while (budget > 0) {
 		const char *line;
 		/* Bytes after a NUL inside a chunk are not part of the line. */
 		size_t len;
 		size_t got = line_reader_next(&reader, &line, &len, LINE_PIECE_MAX);
 		if (got == 0)
+			break;
+		/* A file changed under the reader may put a line across the stop: it ends there. */
+		if (span->stop >= 0 && at + (int64_t)got > span->stop)
 			break;
 		/* Bytes given back count once, when first read. */
 		budget -= (int64_t)(got - carried);
@@ -222,8 +239,13 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
 		if (len == LINE_PIECE_MAX && line[len - 1] != '\n')
 			keep = utf8_whole_len(line, len);
 		carried = len - keep;
+		int64_t piece_at = at;
+		at += (int64_t)(got - carried);
+		if (line[got - 1] == '\n' && carried == 0)
+			span->line_end = at;
 		/* The window began inside a line: drop chunks up to its first line end. */
 		if (cut && handled == 0 && len != 0 && line[len - 1] != '\n') {
+			at += (int64_t)carried;
 			carried = 0;
 			continue;
 		}
@@ -231,10 +253,12 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
 			break;
 		const char *piece = line;
 		size_t piece_len = keep;
+		builder.piece_at = piece_at;
 		if (cut && handled == 0) {
 			size_t rest = cut_character_rest(line, keep);
 			piece += rest;
 			piece_len -= rest;
+			builder.piece_at = -1;
 		}
 		/* Most lines are UTF-8 already, and the platform's conversion checks it again. */
 		if (utf8_valid_len(piece, piece_len) != piece_len)
@@ -245,7 +269,16 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
 		builder_line(&builder, piece, piece_len, line[got - 1] == '\n' && carried == 0);
 	}
 	builder_close(&builder);
+	span->last_start = builder.last_start;
+	span->last_joins = builder.last_joins;
 	return handled;
+}
+
+int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query, int multiline,
+		       EntryCollector *col)
+{
+	LogSpan span = {from, size, -1, cut, from > 0, -1, -1, 0};
+	return read_log_span(f, &span, query, multiline, col);
 }
 
 int32_t read_log_file(const char *path, const char *query, int multiline, EntryCollector *col)
