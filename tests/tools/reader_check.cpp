@@ -76,7 +76,7 @@ static int print_gone(const char *dir, const char *action)
 	if (!DeleteFileA(path))
 		return 1;
 	plat_stdout_binary();
-	EntryRequest req = {LINES_DEFAULT, "was", 0};
+	EntryRequest req = {LINES_DEFAULT, "was", 0, NULL};
 	if (strcmp(action, "tail") == 0)
 		respond_tail(&row, &req, "U");
 	else
