@@ -391,7 +391,8 @@ enum { CURSOR_TEXT_LEN = 40, CURSOR_TEXT_SIZE = CURSOR_TEXT_LEN + 1, CURSOR_PROO
  * else dst is left empty). */
 void cursor_encode(const LogCursor *c, char *dst, size_t dst_size);
 /* Reads a text cursor_encode wrote. Returns 1, or 0 (c then zero) for any other text: another
- * length, another alphabet, version or flag, or a negative offset. */
+ * length, another alphabet, version or flag, CURSOR_RESEND or CURSOR_JOINS without
+ * CURSOR_MULTILINE, or a negative offset. */
 int cursor_decode(const char *text, LogCursor *c);
 /* The proof of the bytes p[0..len). */
 uint32_t cursor_proof(const char *p, size_t len);

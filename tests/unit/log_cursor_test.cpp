@@ -25,8 +25,9 @@ TEST(CursorCodec, RoundTripsEveryField)
 	const LogCursor rows[] = {
 		{0, 0, 0, 0, 0},
 		{CURSOR_MULTILINE | CURSOR_RESEND | CURSOR_JOINS, UINT64_MAX, UINT64_MAX, INT64_MAX, UINT32_MAX},
-		{CURSOR_RESEND, 0x5A0000u, 10977967, 4194305, 0x811C9DC5u},
-		{CURSOR_JOINS, 2049, 1, (int64_t)5 << 32, 7},
+		{CURSOR_MULTILINE | CURSOR_RESEND, 0x5A0000u, 10977967, 4194305, 0x811C9DC5u},
+		{CURSOR_MULTILINE | CURSOR_JOINS, 2049, 1, (int64_t)5 << 32, 7},
+		{CURSOR_MULTILINE, 3, 4, 5, 6},
 	};
 	for (const LogCursor &c : rows) {
 		std::string text = encode(c);
@@ -54,10 +55,10 @@ TEST(CursorCodec, TextFormIsStable)
 
 TEST(CursorCodec, RefusesWhatItDidNotWrite)
 {
-	LogCursor good = {CURSOR_RESEND, 1, 2, 3, 4};
+	LogCursor good = {CURSOR_MULTILINE | CURSOR_RESEND, 1, 2, 3, 4};
 	std::string g = encode(good);
 	std::string with_flag8 = encode(good), version2 = encode(good), negative = encode(good);
-	with_flag8[2] = 'o';          // flags byte 0x0A: a flag that does not exist
+	with_flag8[2] = 's';          // flags byte 0x0B: a flag that does not exist
 	version2[1] = 'g';            // version byte 0x02
 	negative[24] = 'g';           // the offset's top bit
 	const struct {
@@ -78,6 +79,8 @@ TEST(CursorCodec, RefusesWhatItDidNotWrite)
 		{"other version", version2},
 		{"negative offset", negative},
 		{"version 0", std::string(CURSOR_TEXT_LEN, 'A')},
+		{"sent again without multiline", encode({CURSOR_RESEND, 1, 2, 3, 4})},
+		{"joined without multiline", encode({CURSOR_JOINS, 1, 2, 3, 4})},
 		{"random", "Zm9yZ2VkIGN1cnNvciBmb3IgYSBsb2cgZmlsZQ"},
 	};
 	for (const auto &row : rows) {

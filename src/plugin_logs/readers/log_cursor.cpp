@@ -85,7 +85,10 @@ int cursor_decode(const char *text, LogCursor *c)
 		raw[k + 2] = (unsigned char)v;
 	}
 	uint64_t offset = get_be(raw + 18, 8);
-	if (raw[0] != CURSOR_VERSION || (raw[1] & ~CURSOR_FLAGS) != 0 || offset > (uint64_t)INT64_MAX)
+	/* Entries are sent again or joined only with multiline: no cursor of ours says otherwise. */
+	int flags = raw[1];
+	if (raw[0] != CURSOR_VERSION || (flags & ~CURSOR_FLAGS) != 0 ||
+	    ((flags & CURSOR_MULTILINE) == 0 && flags != 0) || offset > (uint64_t)INT64_MAX)
 		return 0;
 	c->flags = raw[1];
 	c->volume = get_be(raw + 2, 8);
@@ -169,7 +172,7 @@ int32_t tail_after_cursor(const char *path, const char *after, int multiline, En
 	ans->reset = !valid;
 	/* The first entry is the one the cursor's tail sent last only when reading began at it
 	 * and the ring let nothing go. */
-	ans->continues = valid && (c.flags & CURSOR_RESEND) != 0 && read_from == c.offset && ring->count > 0 &&
+	ans->continues = valid && multiline && (c.flags & CURSOR_RESEND) != 0 && read_from == c.offset && ring->count > 0 &&
 			 ring->taken == ring->count;
 	return handled;
 }
