@@ -49,6 +49,9 @@ enum {
 	WALK_BUDGET = 40000,
 	WALK_DEPTH = 4,
 	PATH_BUF = 1024,
+	/* A walked path joined to a resolved root, as the file calls take it: the root's final
+	 * path may be longer than the text its variable gave. */
+	CALL_PATH_BUF = 2048,
 	SRC_ID_SIZE = 600,
 	SRC_LABEL_SIZE = 96,
 	SRC_KIND_SIZE = 10
@@ -60,7 +63,7 @@ struct LogSource {
 	char label[SRC_LABEL_SIZE];
 	char kind[SRC_KIND_SIZE];
 	int64_t size;
-	int32_t mtime;
+	int64_t mtime; /* seconds since 1970-01-01 UTC; 0 for event rows */
 };
 
 /* The read allowlist of one request; rows 0 .. count-1 are valid, the rest unused. */
@@ -108,6 +111,10 @@ struct EntryRequest {
 	int32_t lines;      /* a tail's entries, 1 .. LINES_MAX */
 	const char *q;      /* a search's text; empty for none */
 	int32_t multiline;  /* 1: lines without a timestamp continue the entry before them */
+	int32_t scope_file; /* a search of a log file reads it whole, newest first */
+	int64_t before;     /* ... from this offset back; -1: from its end */
+	int32_t before_bad; /* before was given and is not a byte offset */
+	const char *before_text; /* as given */
 	const char *after;  /* a log file tail's cursor ("" for the first); null: not following */
 };
 
@@ -168,6 +175,11 @@ void write_sources(const SourceCatalogue *cat, const char *utc);
  * "source_not_allowed" document and returns null. */
 const LogSource *lookup_source(const SourceCatalogue *cat, const char *src);
 
+/* api/download.cpp */
+/* Writes the row's log file whole as an attachment, or the JSON error document when it cannot
+ * be opened or the row is not a file. */
+void respond_download(const LogSource *row);
+
 /* api/entries.cpp */
 /* Runs the reader for a tail of req->lines entries and writes the tail or error document. */
 void respond_tail(const LogSource *row, const EntryRequest *req, const char *utc);
@@ -176,21 +188,45 @@ void respond_search(const LogSource *row, const EntryRequest *req, const char *u
 
 /* catalogue/catalogue.cpp */
 /* Appends one row unless the table is full (sets truncated) or the id is present. */
-void add_src(SourceCatalogue *cat, const char *id, const char *label, const char *kind, int64_t size);
+void add_src(SourceCatalogue *cat, const char *id, const char *label, const char *kind, int64_t size,
+	     int64_t mtime);
 /* Empties cat and fills it: the two event logs, then the .log files under both roots (the
  * second is skipped when its text is byte-identical to the first). With want non-null the
  * build stops once the row whose id is want has been added (a tail or search needs only
  * that row); null builds the whole table. */
 void build_catalogue(SourceCatalogue *cat, const char *want);
 
+/* catalogue/roots.cpp */
+/* The roots of the walk as this process's environment names them. */
+struct LogRoots {
+	int32_t defined;                /* a root variable gave a root text */
+	int32_t count;                  /* texts in text[], 0 to 2 */
+	char text[2][PATH_BUF];         /* as ids are formed: "<LOCALAPPDATA>\wendquil", ... */
+	char real[2][CALL_PATH_BUF];    /* its final path; empty when it cannot be resolved */
+};
+/* Forms the roots from LOCALAPPDATA and USERPROFILE (the second left out when its text equals
+ * the first) and resolves each. */
+void log_roots(LogRoots *r);
+/* The file path names under one of the roots (its text, then a separator), joined to that
+ * root's final path so the names below it are taken literally. Returns 1 with dst filled; 0
+ * (dst empty) when path lies under no resolved root or the result does not fit. */
+int log_roots_call_path(const LogRoots *r, const char *path, char *dst, size_t dst_size);
+/* 1 when real, a final path, is one of the resolved roots or lies inside one; also when no
+ * root variable is defined at all: then nothing is listed, and there is no root to hold a
+ * path to. */
+int log_roots_allow(const LogRoots *r, const char *real);
+
 /* catalogue/scan_root.cpp */
 /* Adds every qualifying .log file under dir, entering subdirectories while depth > 0 and
  * spending one unit of *budget per entry met; sets truncated when a file finds the table
- * full or the budget runs out. */
+ * full or the budget runs out. dir is its own root: nothing is listed or entered whose final
+ * path lies outside it. A dir that cannot be resolved adds nothing. */
 void scan_root(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *budget);
-/* scan_root that, with want non-null, sets *budget to 0 and stops every level once it has
- * added the row whose id is want (truncated is not set for that stop). */
-void scan_root_until(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *budget, const char *want);
+/* scan_root for a root whose final path real is known: ids are formed from dir, file calls
+ * from real. With want non-null, sets *budget to 0 and stops every level once it has added the
+ * row whose id is want (truncated is not set for that stop). */
+void scan_root_within(SourceCatalogue *cat, const char *dir, const char *real, int32_t depth, int32_t *budget,
+		      const char *want);
 
 /* readers/text.cpp */
 /* 1 when needle occurs in hay under ASCII case folding, or when either is absent/empty needle. */
@@ -339,6 +375,16 @@ FILE *open_log_window(const char *path, int64_t *start, int64_t *size);
  * Returns the lines handled. */
 int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query, int multiline,
 		       EntryCollector *col);
+/* Bytes looked at before a line for the timestamp that begins its entry: an entry's bound. */
+enum { ENTRY_BACK_SIZE = ENTRY_TEXT_MAX + 1 };
+/* The start of the entry the line at offset of f belongs to: the nearest line at or before it,
+ * within an entry's bounds and not before floor, that a timestamp begins; offset itself when
+ * there is none. back holds ENTRY_BACK_SIZE bytes, scratch SHAPE_SCRATCH_SIZE. */
+int64_t entry_start(FILE *f, int64_t offset, int64_t floor, char *back, char *scratch);
+/* Reads into col the one entry that begins at offset start of f, a file of size bytes, as
+ * multiline reading joins it: its first line and the lines without a timestamp after it.
+ * Returns 1 when col took it, 0 when not (a full hit list), -1 when f cannot be positioned. */
+int read_entry_at(FILE *f, int64_t start, int64_t size, EntryCollector *col);
 /* A stretch of a log read forwards, and what the read found in it. */
 struct LogSpan {
 	int64_t from;       /* the offset f stands at */
@@ -352,8 +398,9 @@ struct LogSpan {
 			     * line or none was kept (multiline only) */
 	int last_joins;     /* out: lines without a timestamp that follow it would join it */
 };
-/* read_log_lines over span, which it completes. Returns the lines handled. */
-int32_t read_log_span(FILE *f, LogSpan *span, const char *query, int multiline, EntryCollector *col);
+/* Reads the lines of span into ring as read_log_lines does, and completes span. Returns the
+ * lines handled. */
+int32_t read_log_span(FILE *f, LogSpan *span, int multiline, EntryCollector *ring);
 /* Reads chunks from offset `from` (f positioned there) the way a cut window is resynchronised
  * and returns the offset just after the first chunk that would be handled, or -1 when none
  * ends at or before limit. */
@@ -409,6 +456,55 @@ struct CursorAnswer {
  * Returns the lines handled, or -1 as tail_log_file does (ans then empty). */
 int32_t tail_after_cursor(const char *path, const char *after, int multiline, EntryCollector *ring,
 			  CursorAnswer *ans);
+
+/* readers/log_scan_back.cpp */
+/* SCAN_BLOCK_SIZE: bytes read at a time. SCAN_LINE_MAX: a hit's line is handed over cut to its
+ * first SCAN_LINE_MAX bytes. SCAN_BUDGET: the bytes a whole-file search may scan per request. */
+enum { SCAN_BLOCK_SIZE = 1 << 20, SCAN_LINE_MAX = 16384, SCAN_BUDGET = 1 << 30 };
+/* Why a scan ended: it reached the floor, the hit callback asked to stop, or the budget ran out. */
+enum { SCAN_AT_FLOOR = 0, SCAN_STOPPED = 1, SCAN_OUT_OF_BUDGET = 2 };
+/* Failures of scan_back: a block could not be read (the file shrank, an I/O error), or no
+ * memory for the block. */
+enum { SCAN_READ_ERROR = -1, SCAN_NO_MEMORY = -2 };
+/* One hit: the line's bytes without its line feed, cut to SCAN_LINE_MAX, valid until the
+ * callback returns, and the offset of the line's first byte. Returns 0 to stop after this line. */
+typedef int (*ScanHit)(void *ctx, const char *line, size_t len, int64_t offset);
+struct ScanResult {
+	int64_t next_before;    /* where a scan for older lines goes on (the start of the oldest
+				 * line examined), or -1 when nothing older is left */
+	int64_t searched_bytes; /* from next_before, or the floor, up to before */
+	int64_t lines;          /* lines whose bytes were examined */
+	int32_t stopped;        /* SCAN_AT_FLOOR, SCAN_STOPPED or SCAN_OUT_OF_BUDGET */
+};
+/* Scans f backwards from offset before (the file's size or an earlier next_before; a value
+ * inside a line is taken as that line's end) down to floor (taken as a line start), handing
+ * hit every line that holds needle[0..needle_len) under ASCII case folding (an empty needle:
+ * every line), newest first. Stops when hit returns 0, or once budget bytes were searched, at
+ * the oldest line start of the block it was in (a line longer than the budget that holds no
+ * hit is left at a next_before inside it; one that does is read to its start). Returns 0
+ * with *out filled, else SCAN_READ_ERROR or SCAN_NO_MEMORY (hits handed over stand; *out is
+ * zero with next_before -1). */
+int scan_back(FILE *f, int64_t floor, int64_t before, const char *needle, size_t needle_len,
+	      int64_t budget, ScanHit hit, void *ctx, ScanResult *out);
+/* scan_back reading block_size bytes at a time (raised to needle_len + 1 when smaller). */
+int scan_back_blocks(FILE *f, int64_t floor, int64_t before, const char *needle, size_t needle_len,
+		     int64_t budget, ScanHit hit, void *ctx, ScanResult *out, size_t block_size);
+
+/* readers/log_search.cpp */
+/* How far a whole-file search looked. */
+struct FileSearch {
+	int64_t size;           /* the file's size when the search began */
+	int64_t searched_bytes;
+	int64_t lines;          /* lines examined */
+	int64_t next_before;    /* where older hits are looked for next, or -1 at the file's start */
+};
+enum { SEARCH_UNREADABLE = -1, SEARCH_BAD_BEFORE = -2 };
+/* Scans path back from offset before (-1: its end) for the entries that hold query (one a
+ * line, or with multiline each hit's whole entry, once) into the hit list hits, newest first,
+ * until it is full or SCAN_BUDGET bytes were searched. Returns 0 with *out filled,
+ * SEARCH_BAD_BEFORE when before lies past the file's end, or SEARCH_UNREADABLE. */
+int search_log_file(const char *path, const char *query, int multiline, int64_t before, EntryCollector *hits,
+		    FileSearch *out);
 
 /* readers/tool_output.cpp */
 /* A command's output turned into UTF-8 as it streams in. Output that starts with a UTF-16LE

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Windows build under Wine: a log stays writable, renamable and deletable while it is read,
-# and a log removed after listing gives the exact unreadable_source documents.
+# a log removed after listing gives the exact unreadable_source documents, final paths
+# compare in their Windows forms, and a started tool runs in its job.
 set -u
 cd "$(dirname "$0")/../.."
 . scripts/lib.sh
@@ -13,6 +14,8 @@ win="Z:${dir//\//\\}"
 status=0
 
 wine "$tool" share "$win" || status=1
+wine "$tool" paths || status=1
+wine "$tool" proc || status=1
 
 header=$'Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n'
 id="file:${win//\\/\\\\}\\\\gone.log"

@@ -16,7 +16,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+import urllib.parse
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Callable, Optional, Union
@@ -71,6 +73,46 @@ def doc(body: Union[str, bytes]) -> bytes:
     return JSON_HEADER + body + b"\n"
 
 
+def entry(text, ts="", unit="", sev="info") -> bytes:
+    """A log file's entry object."""
+    return (b'{"ts":' + json_str(ts) + b',"unit":' + json_str(unit) + b',"sev":' + json_str(sev) +
+            b',"text":' + json_str(text) + b'}')
+
+
+def write(path, data: bytes) -> None:
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+class LogFolder:
+    """A root's log files as one target names them, and the documents of their tails and searches."""
+
+    def __init__(self, target, root: str):
+        self.target = target
+        self.root = root
+
+    def fid(self, name: str) -> str:
+        return self.target.file_id(os.path.join(self.root, name))
+
+    def src(self, name: str) -> str:
+        return urllib.parse.quote(self.fid(name), safe="")
+
+    def tail_doc(self, name, requested, entries) -> bytes:
+        return doc(b'{"ok":true,"action":"tail","plugin":"plugin_logs","utc":"U","src":' +
+                   json_str(self.fid(name)) + b',"label":' + json_str(name) + b',"kind":"file",' +
+                   b'"requested":%d,"count":%d,"entries":[' % (requested, len(entries)) +
+                   b",".join(entries) + b"]}")
+
+    def search_doc(self, name, q, scanned, hits, truncated=None, after_truncated=b"") -> bytes:
+        if truncated is None:
+            truncated = len(hits) >= 500
+        return doc(b'{"ok":true,"action":"search","plugin":"plugin_logs","utc":"U","src":' +
+                   json_str(self.fid(name)) + b',"label":' + json_str(name) + b',"q":' + json_str(q) +
+                   b',"scanned":%d,"count":%d,"max":500,"truncated":%s' %
+                   (scanned, len(hits), b"true" if truncated else b"false") + after_truncated +
+                   b',"hits":[' + b",".join(hits) + b"]}")
+
+
 @dataclass
 class Case:
     name: str
@@ -90,6 +132,10 @@ class Case:
     timeout: float = 60
     cwd: Optional[str] = None        # working folder (a Linux path); None: the driver's
     seconds: Optional[tuple] = None  # (least, most) the run may take, when given
+    # Reads standard output as it comes instead of the driver holding all of it (a body of
+    # gigabytes, or one the case changes a file under while it is sent); returns a problem or
+    # None. expect is not used then.
+    stream: Optional[Callable] = None
 
 
 class Target:
@@ -150,6 +196,8 @@ class Target:
                     sets.append("-" + k)
             sets += [f"{k}={v}" for k, v in case.win_env.items()]
             cmd = ["wine", self.launcher] + sets + ["--", self.path(self.program)] + case.args
+        if case.stream is not None:
+            return self.run_streamed(case, cmd, env)
         tries = 2 if self.kind == "wine" else 1
         for attempt in range(tries):
             # Wine now and then hangs, or fails with no output at all, while starting a
@@ -164,6 +212,28 @@ class Target:
             if res.returncode == case.exit_code or res.stdout or attempt + 1 == tries:
                 return res
         raise AssertionError("unreachable")
+
+
+    def run_streamed(self, case: Case, cmd: list, env: dict) -> subprocess.CompletedProcess:
+        """Runs cmd with its output handed to case.stream; the problem it reports, if any,
+        comes back as stdout_problem. The process is killed when it outlives the time limit."""
+        with tempfile.TemporaryFile() as err:
+            proc = subprocess.Popen(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=err, cwd=case.cwd)
+            timer = threading.Timer(case.timeout, proc.kill)
+            timer.start()
+            try:
+                problem = case.stream(proc.stdout)
+                proc.stdout.read()  # whatever the case left unread
+            finally:
+                proc.stdout.close()
+                code = proc.wait()
+                timed_out = not timer.is_alive()
+                timer.cancel()
+            err.seek(0)
+            res = subprocess.CompletedProcess(cmd, code, b"", err.read())
+        res.stdout_problem = "timed out" if timed_out else problem
+        return res
 
 
 def load_cases(target: Target, tmp: Path) -> list:
@@ -201,6 +271,8 @@ def check(target: Target, case: Case) -> Optional[str]:
     if res.returncode != case.exit_code:
         problems.append(f"exit status {res.returncode}, expected {case.exit_code}; stderr: "
                         f"{res.stderr[-2000:]!r}")
+    if getattr(res, "stdout_problem", None):
+        problems.append(res.stdout_problem)
     if callable(case.expect):
         msg = case.expect(out)
         if msg:

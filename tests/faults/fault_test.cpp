@@ -1,5 +1,6 @@
-// A log file deleted, truncated, replaced, grown, turned into a folder or denied between the
-// catalogue and the read: every request still gets one complete document.
+// A log file deleted, truncated, replaced, grown, turned into a folder, denied or swapped for a
+// link out of the data folder between the catalogue and the read: every request still gets
+// one complete document, and nothing from outside. A download changed while it is sent.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -57,7 +58,8 @@ struct FaultRow {
 	const char *want; /* a text the body must hold */
 };
 
-class FileFaults : public ::testing::TestWithParam<FaultRow> {
+/* A data folder holding app.log of 50 lines, named by LOCALAPPDATA. */
+class LogFolder : public ::testing::Test {
 protected:
 	void SetUp() override
 	{
@@ -83,6 +85,8 @@ protected:
 	std::string log;
 };
 
+class FileFaults : public LogFolder, public ::testing::WithParamInterface<FaultRow> {};
+
 TEST_P(FileFaults, OneCompleteDocument)
 {
 	const FaultRow &row = GetParam();
@@ -97,6 +101,7 @@ TEST_P(FileFaults, OneCompleteDocument)
 	EXPECT_EQ(body.find('\n'), std::string::npos) << body;
 	EXPECT_TRUE(json_valid(body.data(), body.size(), 0)) << body;
 	EXPECT_NE(body.find(row.want), std::string::npos) << body;
+	EXPECT_EQ(body.find(FAULT_SECRET_TEXT), std::string::npos) << body;
 }
 
 const FaultRow ROWS[] = {
@@ -117,9 +122,70 @@ const FaultRow ROWS[] = {
 	{"directory_before_open", FAULT_DIRECTORY, AT_OPEN, "search", "\"ok\":"},
 	{"denied", FAULT_DENY, AT_OPEN, "tail", "\"error\":\"unreadable_source\""},
 	{"denied_search", FAULT_DENY, AT_OPEN, "search", "\"error\":\"unreadable_source\""},
+	// The catalogue listed a plain file; by the open it is a link that leads out.
+	{"linked_out_before_info", FAULT_LINK_OUT, AT_READER_INFO, "tail", "\"error\":\"unreadable_source\""},
+	{"linked_out_before_open", FAULT_LINK_OUT, AT_OPEN, "tail", "\"error\":\"unreadable_source\""},
+	{"linked_out_search", FAULT_LINK_OUT, AT_OPEN, "search", "\"error\":\"unreadable_source\""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, FileFaults, ::testing::ValuesIn(ROWS),
 			 [](const ::testing::TestParamInfo<FaultRow> &info) { return std::string(info.param.name); });
+
+struct DownloadRow {
+	const char *name;
+	FaultAction action;
+	FaultMoment moment;
+	bool sent;          /* the attachment, or else the unreadable_source document */
+	size_t body_bytes;  /* of the original, when sent */
+};
+
+class DownloadFaults : public LogFolder, public ::testing::WithParamInterface<DownloadRow> {};
+
+std::string attachment_header(size_t length)
+{
+	return "Content-Type: application/octet-stream\r\n"
+	       "Content-Disposition: attachment; filename=\"app.log\"; filename*=UTF-8''app.log\r\n"
+	       "Content-Length: " + std::to_string(length) + "\r\n"
+	       "X-Content-Type-Options: nosniff\r\n"
+	       "Cache-Control: no-store\r\n\r\n";
+}
+
+TEST_P(DownloadFaults, WholeCutShortOrRefused)
+{
+	const DownloadRow &row = GetParam();
+	FILE *f = fopen(log.c_str(), "rb");
+	ASSERT_NE(f, nullptr);
+	std::string original(1 << 16, '\0');
+	original.resize(fread(&original[0], 1, original.size(), f));
+	fclose(f);
+	fault_arm(log.c_str(), row.action, row.moment);
+	std::string out = serve("action=download&src=" + encode("file:" + log));
+	if (row.sent) {
+		EXPECT_EQ(out, attachment_header(original.size()) + original.substr(0, row.body_bytes));
+		return;
+	}
+	EXPECT_EQ(out, std::string(HEADER) + "{\"ok\":false,\"error\":\"unreadable_source\",\"message\":\"the source "
+				 "could not be read on this node\",\"src\":\"file:" + log + "\"}\n");
+}
+
+const size_t WHOLE = (size_t)-1;
+
+const DownloadRow DOWNLOAD_ROWS[] = {
+	{"none", FAULT_NONE, AT_OPEN, true, WHOLE},
+	{"deleted_before_open", FAULT_DELETE, AT_OPEN, false, 0},
+	{"denied", FAULT_DENY, AT_OPEN, false, 0},
+	{"linked_out_before_open", FAULT_LINK_OUT, AT_OPEN, false, 0},
+	// What was opened is sent: a rename over it or its deletion does not change that.
+	{"replaced_after_open", FAULT_REPLACE, AFTER_SIZE, true, WHOLE},
+	{"deleted_after_open", FAULT_DELETE, AFTER_SIZE, true, WHOLE},
+	// Grown once its size was taken: cut at that size, as Content-Length says.
+	{"grown_while_sent", FAULT_APPEND, AFTER_SIZE, true, WHOLE},
+	// Shrunk to 7 bytes: the body ends there, short of Content-Length, and nothing hangs.
+	{"shrunk_while_sent", FAULT_SHRINK, AFTER_SIZE, true, 7},
+	{"emptied_while_sent", FAULT_TRUNCATE, AFTER_SIZE, true, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, DownloadFaults, ::testing::ValuesIn(DOWNLOAD_ROWS),
+			 [](const ::testing::TestParamInfo<DownloadRow> &info) { return std::string(info.param.name); });
 
 } // namespace

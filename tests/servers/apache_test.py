@@ -3,7 +3,8 @@
 
 Runs Debian's apache2 with the config of scripts/apache_conf.sh (no site of the system's own)
 and checks what a deployment needs: the password in each of its three places, a tail of a log
-with a non-ASCII name, the page, and a query string that reaches the program unchanged.
+with a non-ASCII name, its download (headers and bytes), the page, and a query string that
+reaches the program unchanged.
 Answers are compared with the program's own output for the same request.
 
 usage: apache_test.py PROGRAM
@@ -79,6 +80,11 @@ class Apache:
         raise RuntimeError("apache2 did not start: " + self.error_log())
 
     def get(self, target, headers=None):
+        status, got_headers, body = self.get_full(target, headers)
+        return status, got_headers.get("Content-Type"), body
+
+    def get_full(self, target, headers=None):
+        """Status, response headers (name: value as received) and body."""
         conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
         conn.putrequest("GET", target, skip_accept_encoding=True)
         for k, v in (headers or {}).items():
@@ -86,8 +92,9 @@ class Apache:
         conn.endheaders()
         r = conn.getresponse()
         body = r.read()
+        got = dict(r.getheaders())
         conn.close()
-        return r.status, r.getheader("Content-Type"), body
+        return r.status, got, body
 
     def error_log(self):
         log = self.tmp / "error.log"
@@ -133,8 +140,35 @@ def main():
          "/plugin_logs?" + tail_query, {}, 200, json_type, tail_body),
         ("the page", f"/plugin_logs?pwd={pwd}", {}, 200, "text/html; charset=utf-8", page_body),
     ]
+    # The download: the program's own header lines reach the client as they are, and the body
+    # is the log's bytes, which Apache passes without a transfer coding of its own.
+    download_query = f"action=download&src={src}&pwd={pwd}"
+    download_head, download_body = direct(program, server.env, download_query)
+    log_bytes = server.log.read_bytes()
+    if download_body != log_bytes:
+        server.stop()
+        print(f"apache: the program's own download is not the log: {download_head!r}")
+        return 1
+    want_headers = dict(line.decode("latin-1").split(": ", 1) for line in download_head.split(b"\r\n"))
     failed = 0
     try:
+        got_status, got_headers, got_body = server.get_full("/plugin_logs?" + download_query)
+        problems = []
+        if got_status != 200:
+            problems.append(f"status {got_status}")
+        for k, v in want_headers.items():
+            if got_headers.get(k) != v:
+                problems.append(f"{k}: {got_headers.get(k)!r}, expected {v!r}")
+        if "Transfer-Encoding" in got_headers:
+            problems.append(f"Transfer-Encoding {got_headers['Transfer-Encoding']!r}")
+        if got_body != log_bytes:
+            problems.append(f"body differs: {got_body[:200]!r}")
+        if problems:
+            failed += 1
+            print("FAIL a download of the log with a non-ASCII name: headers and bytes\n  " +
+                  "\n  ".join(problems))
+        else:
+            print("ok   a download of the log with a non-ASCII name: headers and bytes")
         for name, target, headers, status, ctype, body in rows:
             got_status, got_type, got_body = server.get(target, headers)
             problems = []
@@ -153,7 +187,7 @@ def main():
             print(server.error_log())
     finally:
         server.stop()
-    print(f"apache: {len(rows) - failed} passed, {failed} failed")
+    print(f"apache: {len(rows) + 1 - failed} passed, {failed} failed")
     return 1 if failed else 0
 
 

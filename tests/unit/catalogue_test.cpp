@@ -29,7 +29,7 @@ void fill_table(SourceCatalogue *cat)
 {
 	for (int i = 0; i < CATALOGUE_ROWS; i++) {
 		std::string id = "file:/x/" + std::to_string(i) + ".log";
-		add_src(cat, id.c_str(), "x", "file", i);
+		add_src(cat, id.c_str(), "x", "file", i, 0);
 	}
 }
 
@@ -108,19 +108,19 @@ std::string dir_of_length(TempTree &tree, size_t length)
 	return tree.dir(rel);
 }
 
-TEST(AddSrc, StoresAllFieldsAndClearsMtime)
+TEST(AddSrc, StoresAllFields)
 {
 	auto cat = empty_catalogue();
 	// Garbage in the row proves every field is written and terminated.
 	memset(&cat->sources[0], 0xAB, sizeof(cat->sources[0]));
-	add_src(cat.get(), "file:/a/app.log", "app.log", "file", 5368709120LL);
+	add_src(cat.get(), "file:/a/app.log", "app.log", "file", 5368709120LL, 4102444800LL);
 	ASSERT_EQ(cat->count, 1);
 	const LogSource &row = cat->sources[0];
 	EXPECT_STREQ(row.id, "file:/a/app.log");
 	EXPECT_STREQ(row.label, "app.log");
 	EXPECT_STREQ(row.kind, "file");
 	EXPECT_EQ(row.size, 5368709120LL);
-	EXPECT_EQ(row.mtime, 0);
+	EXPECT_EQ(row.mtime, 4102444800LL); // past 2038: 64 bits
 	EXPECT_EQ(cat->truncated, 0);
 }
 
@@ -141,7 +141,7 @@ TEST(AddSrc, BoundedCopies)
 	for (const CopyRow &r : kCopyRows) {
 		auto cat = empty_catalogue();
 		std::string id(r.id_len, 'i'), label(r.label_len, 'l'), kind(r.kind_len, 'k');
-		add_src(cat.get(), id.c_str(), label.c_str(), kind.c_str(), 0);
+		add_src(cat.get(), id.c_str(), label.c_str(), kind.c_str(), 0, 0);
 		ASSERT_EQ(cat->count, 1);
 		EXPECT_EQ(std::string(cat->sources[0].id), id.substr(0, r.id_kept)) << r.id_len;
 		EXPECT_EQ(std::string(cat->sources[0].label), label.substr(0, r.label_kept)) << r.label_len;
@@ -156,15 +156,15 @@ TEST(AddSrc, LabelIsCutBetweenCharacters)
 	auto cat = empty_catalogue();
 	// 94 bytes and é: the 96-byte label has room for 95, which would end inside é.
 	std::string label = std::string(94, 'l') + "\xc3\xa9.log";
-	add_src(cat.get(), "file:/x", label.c_str(), "file", 0);
+	add_src(cat.get(), "file:/x", label.c_str(), "file", 0, 0);
 	EXPECT_EQ(std::string(cat->sources[0].label), std::string(94, 'l'));
 }
 
 TEST(AddSrc, DuplicateIsDroppedWithoutFlag)
 {
 	auto cat = empty_catalogue();
-	add_src(cat.get(), "event:System", "Windows System log", "event", 0);
-	add_src(cat.get(), "event:System", "other", "file", 9);
+	add_src(cat.get(), "event:System", "Windows System log", "event", 0, 0);
+	add_src(cat.get(), "event:System", "other", "file", 9, 0);
 	EXPECT_EQ(cat->count, 1);
 	EXPECT_EQ(cat->truncated, 0);
 	EXPECT_STREQ(cat->sources[0].label, "Windows System log");
@@ -177,7 +177,7 @@ TEST(AddSrc, IdsAreComparedByteForByte)
 			     "file:/a//app.log", "event:system"};
 	auto cat = empty_catalogue();
 	for (const char *id : ids)
-		add_src(cat.get(), id, "x", "file", 0);
+		add_src(cat.get(), id, "x", "file", 0, 0);
 	EXPECT_EQ(cat->count, (int32_t)(sizeof(ids) / sizeof(ids[0])));
 }
 
@@ -185,8 +185,8 @@ TEST(AddSrc, LastFreeRowIsFilledWithoutFlag)
 {
 	auto cat = empty_catalogue();
 	for (int i = 0; i < CATALOGUE_ROWS - 1; i++)
-		add_src(cat.get(), ("id" + std::to_string(i)).c_str(), "x", "file", 0);
-	add_src(cat.get(), "last", "x", "file", 0);
+		add_src(cat.get(), ("id" + std::to_string(i)).c_str(), "x", "file", 0, 0);
+	add_src(cat.get(), "last", "x", "file", 0, 0);
 	EXPECT_EQ(cat->count, CATALOGUE_ROWS);
 	EXPECT_EQ(cat->truncated, 0);
 	EXPECT_STREQ(cat->sources[CATALOGUE_ROWS - 1].id, "last");
@@ -197,7 +197,7 @@ TEST(AddSrc, FullTableFlagsNewId)
 	auto cat = empty_catalogue();
 	fill_table(cat.get());
 	ASSERT_EQ(cat->truncated, 0);
-	add_src(cat.get(), "file:/x/new.log", "new.log", "file", 0);
+	add_src(cat.get(), "file:/x/new.log", "new.log", "file", 0, 0);
 	EXPECT_EQ(cat->count, CATALOGUE_ROWS);
 	EXPECT_EQ(cat->truncated, 1);
 }
@@ -206,7 +206,7 @@ TEST(AddSrc, FullTableFlagsEvenADuplicate)
 {
 	auto cat = empty_catalogue();
 	fill_table(cat.get());
-	add_src(cat.get(), "file:/x/0.log", "x", "file", 0);
+	add_src(cat.get(), "file:/x/0.log", "x", "file", 0, 0);
 	EXPECT_EQ(cat->count, CATALOGUE_ROWS);
 	EXPECT_EQ(cat->truncated, 1);
 }
@@ -271,7 +271,9 @@ TEST(ScanRoot, NameRuleAndLabel)
 		std::string label = id.substr(id.find_last_of("/\\") + 1);
 		EXPECT_EQ(std::string(row.label), label);
 		EXPECT_STREQ(row.kind, "file");
-		EXPECT_EQ(row.mtime, 0);
+		struct stat st;
+		ASSERT_EQ(stat(id.c_str() + 5, &st), 0);
+		EXPECT_EQ(row.mtime, (int64_t)st.st_mtime);
 	}
 }
 
@@ -448,26 +450,72 @@ TEST(ScanRoot, SizeIsSixtyFourBits)
 	}
 }
 
-TEST(ScanRoot, OnlyRegularFilesAndLinkedFolders)
+TEST(ScanRoot, OnlyRegularFilesAndLinksThatStayInsideTheRoot)
 {
 	TempTree tree;
 	std::string w = tree.dir("w");
+	std::string real = tree.file("w/data/real.txt", "abc");
+	tree.file("w/data/x.log");
+	tree.file("elsewhere/r.log");
+	tree.file("w2/s.log");
+	std::string target = tree.file("target.txt", "secret");
 	ASSERT_EQ(mkfifo((w + "/pipe.log").c_str(), 0600), 0);
-	ASSERT_EQ(symlink("/dev/null", (w + "/null.log").c_str()), 0);
-	ASSERT_EQ(symlink("absent.log", (w + "/dangling.log").c_str()), 0);
-	std::string real = tree.file("elsewhere/r.log");
-	ASSERT_EQ(symlink((tree.root() + "/elsewhere").c_str(), (w + "/linked").c_str()), 0);
-	std::string target = tree.file("target.txt", "abc");
-	ASSERT_EQ(symlink(target.c_str(), (w + "/file_link.log").c_str()), 0);
+	struct {
+		const char *link;
+		std::string to;
+		bool listed; // the link, or for a folder the x.log seen through it
+	} rows[] = {
+		{"null.log", "/dev/null", false},
+		{"dangling.log", "absent.log", false},
+		{"out_file.log", target, false},
+		{"out_rel.log", "../target.txt", false},
+		{"out_dir", tree.root() + "/elsewhere", false},
+		// Shares the root's text as a prefix, but not on a component boundary.
+		{"sibling", "../w2", false},
+		{"in_file.log", real, true},
+		{"in_rel.log", "data/real.txt", true},
+		{"in_back.log", "../w/data/real.txt", true}, // leaves the root and comes back
+		{"in_dir", "data", true},
+	};
+	for (const auto &row : rows)
+		ASSERT_EQ(symlink(row.to.c_str(), (w + "/" + row.link).c_str()), 0) << row.link;
 	auto cat = empty_catalogue();
 	int32_t budget = 100;
 	scan_root(cat.get(), w.c_str(), WALK_DEPTH, &budget);
-	std::set<std::string> want = {"file:" + w + "/linked/r.log", "file:" + w + "/file_link.log"};
-	EXPECT_EQ(ids_of(cat.get()), want);
-	for (int32_t i = 0; i < cat->count; i++) {
-		if (std::string(cat->sources[i].id) == "file:" + w + "/file_link.log")
-			EXPECT_EQ(cat->sources[i].size, 3);  // the target's size, links followed
+	std::set<std::string> want = {"file:" + w + "/data/x.log"};
+	for (const auto &row : rows) {
+		if (row.listed)
+			want.insert("file:" + w + "/" + row.link + (strstr(row.link, ".log") ? "" : "/x.log"));
 	}
+	EXPECT_EQ(ids_of(cat.get()), want);
+	struct stat st;
+	ASSERT_EQ(stat(real.c_str(), &st), 0);
+	for (int32_t i = 0; i < cat->count; i++) {
+		if (strstr(cat->sources[i].id, "/in_") != nullptr && strstr(cat->sources[i].id, "in_dir") == nullptr) {
+			// The target's size and time: links are followed.
+			EXPECT_EQ(cat->sources[i].size, 3) << cat->sources[i].id;
+			EXPECT_EQ(cat->sources[i].mtime, (int64_t)st.st_mtime) << cat->sources[i].id;
+		}
+	}
+	// A link that leads out is neither listed nor entered, but costs its entry like any other:
+	// the links, "data" and the FIFO at the top, data's two entries, and the same two again
+	// through in_dir.
+	EXPECT_EQ(budget, 100 - ((int32_t)(sizeof(rows) / sizeof(rows[0])) + 2) - 2 - 2);
+}
+
+TEST(ScanRoot, ARootThatIsALinkIsTakenWhereItLeads)
+{
+	TempTree tree;
+	tree.file("real/w/a.log");
+	tree.file("real/b.log");
+	std::string w = tree.root() + "/w";
+	ASSERT_EQ(symlink((tree.root() + "/real/w").c_str(), w.c_str()), 0);
+	ASSERT_EQ(symlink("..", (tree.root() + "/real/w/up").c_str()), 0);
+	auto cat = empty_catalogue();
+	int32_t budget = 100;
+	scan_root(cat.get(), w.c_str(), WALK_DEPTH, &budget);
+	// Ids keep the root's text; "up" leads above the folder the root resolves to.
+	EXPECT_EQ(ids_of(cat.get()), std::set<std::string>{"file:" + w + "/a.log"});
 }
 
 TEST(ScanRoot, LinkLoopIsBoundByDepth)

@@ -61,13 +61,13 @@ static size_t entry_json(char *dst, const EntryCollector *c, const StoredEntry *
 	return n;
 }
 
-/* Writes the collector's entries in arrival order, comma-separated. */
-static void write_entries(const EntryCollector *c)
+/* Writes the collector's entries comma-separated, in arrival order or the reverse. */
+static void write_entries(const EntryCollector *c, int reversed)
 {
 	char batch[ENTRY_BATCH_SIZE];
 	size_t n = 0;
 	for (int32_t i = 0; i < c->count; i++) {
-		const StoredEntry *e = collector_at(c, i);
+		const StoredEntry *e = collector_at(c, reversed ? c->count - 1 - i : i);
 		if (sizeof(batch) - n < entry_json_room(e)) {
 			out_write(batch, n);
 			n = 0;
@@ -137,9 +137,20 @@ void respond_tail(const LogSource *row, const EntryRequest *req, const char *utc
 			   cursor.continues ? ",\"continues\":true" : "");
 	}
 	out_text(",\"entries\":[");
-	write_entries(&ring);
+	write_entries(&ring, 0);
 	out_printf("]}\n");
 	collector_free(&ring);
+}
+
+static void write_invalid_before(const char *before)
+{
+	char echo[REQUESTED_ECHO_SIZE];
+	echo_requested(echo, sizeof(echo), before);
+	json_header();
+	out_printf("{\"ok\":false,\"error\":\"invalid_before\",\"message\":\"before must be a byte offset within "
+		   "the file\",\"before\":");
+	json_str(echo);
+	out_printf("}\n");
 }
 
 void respond_search(const LogSource *row, const EntryRequest *req, const char *utc)
@@ -149,12 +160,30 @@ void respond_search(const LogSource *row, const EntryRequest *req, const char *u
 		out_printf("{\"ok\":false,\"error\":\"missing_query\",\"message\":\"action=search needs q=<text>\"}\n");
 		return;
 	}
+	/* An event log has no file to read whole: it ignores scope and before. */
+	int whole_file = req->scope_file && strncmp(row->id, "file:", 5) == 0;
+	if (whole_file && req->before_bad) {
+		write_invalid_before(req->before_text);
+		return;
+	}
 	EntryCollector hits;
 	if (!collector_init(&hits, SEARCH_HITS_MAX, 0)) {
 		write_out_of_memory();
 		return;
 	}
-	int32_t scanned = run_reader(row, &hits, EVENT_SEARCH_DEPTH, req, 1);
+	int64_t scanned;
+	FileSearch fs;
+	if (whole_file) {
+		int rc = search_log_file(row->id + 5, req->q, req->multiline, req->before, &hits, &fs);
+		if (rc == SEARCH_BAD_BEFORE) {
+			collector_free(&hits);
+			write_invalid_before(req->before_text);
+			return;
+		}
+		scanned = rc < 0 ? -1 : fs.lines;
+	} else {
+		scanned = run_reader(row, &hits, EVENT_SEARCH_DEPTH, req, 1);
+	}
 	json_header();
 	if (scanned < 0) {
 		out_printf("{\"ok\":false,\"error\":\"unreadable_source\",\"src\":");
@@ -173,9 +202,14 @@ void respond_search(const LogSource *row, const EntryRequest *req, const char *u
 	json_str(req->q);
 	/* A hit list whose texts filled the arena keeps no more: it is cut short like a full one. */
 	int truncated = hits.count >= SEARCH_HITS_MAX || hits.arena_full;
-	out_printf(",\"scanned\":%d,\"count\":%d,\"max\":%d,\"truncated\":%s,\"hits\":[", scanned, hits.count,
+	out_printf(",\"scanned\":%lld,\"count\":%d,\"max\":%d,\"truncated\":%s", (long long)scanned, hits.count,
 		   SEARCH_HITS_MAX, truncated ? "true" : "false");
-	write_entries(&hits);
+	if (whole_file)
+		out_printf(",\"scope\":\"file\",\"searched_bytes\":%lld,\"next_before\":%lld",
+			   (long long)fs.searched_bytes, (long long)fs.next_before);
+	out_printf(",\"hits\":[");
+	/* A whole-file search finds the newest first; its hits are shown in file order. */
+	write_entries(&hits, whole_file);
 	out_printf("]}\n");
 	collector_free(&hits);
 }

@@ -12,6 +12,8 @@ enum {
 	LINES_PARAM_SIZE = 16,
 	Q_PARAM_SIZE = 256,
 	FLAG_PARAM_SIZE = 8,
+	SCOPE_PARAM_SIZE = 8,
+	BEFORE_PARAM_SIZE = 32,
 	/* Room for a cursor with every character percent-encoded and one byte more: a longer
 	 * value is cut, and still refused as too long. */
 	AFTER_PARAM_SIZE = 3 * CURSOR_TEXT_LEN + 2,
@@ -49,6 +51,19 @@ static int flag_on(const char *qs, const char *key)
 	char value[FLAG_PARAM_SIZE];
 	get_query_val(qs, key, value, sizeof(value));
 	return strcmp(value, "1") == 0 || strcmp(value, "true") == 0;
+}
+
+/* A byte offset: decimal digits only, at most 18 of them. Returns -1 for anything else. */
+static int64_t offset_value(const char *text)
+{
+	int64_t value = 0;
+	size_t n = 0;
+	for (; text[n] >= '0' && text[n] <= '9'; n++) {
+		if (n == 18)
+			return -1;
+		value = value * 10 + (text[n] - '0');
+	}
+	return n == 0 || text[n] != '\0' ? -1 : value;
 }
 
 static void write_unknown_action(const char *action)
@@ -98,7 +113,8 @@ int mode_json(const char *qs)
 	int is_sources = strcmp(action, "sources") == 0;
 	int is_units = strcmp(action, "units") == 0;
 	int is_info = strcmp(action, "info") == 0;
-	if (!(is_tail || is_search || is_sources || is_units || is_info)) {
+	int is_download = strcmp(action, "download") == 0;
+	if (!(is_tail || is_search || is_sources || is_units || is_info || is_download)) {
 		write_unknown_action(action);
 		return 0;
 	}
@@ -124,7 +140,15 @@ int mode_json(const char *qs)
 	const LogSource *row = lookup_source(&cat, src);
 	if (row == NULL)
 		return 0;
-	EntryRequest req = {lines, q, flag_on(qs, "multiline"), NULL};
+	char scope[SCOPE_PARAM_SIZE];
+	char before[BEFORE_PARAM_SIZE];
+	get_query_val(qs, "scope", scope, sizeof(scope));
+	int before_given = get_query_val(qs, "before", before, sizeof(before));
+	EntryRequest req = {lines, q, flag_on(qs, "multiline"), strcmp(scope, "file") == 0, -1, 0, before, NULL};
+	if (before_given) {
+		req.before = offset_value(before);
+		req.before_bad = req.before < 0;
+	}
 	/* A tail of a time range is no follower's: a cursor goes with the newest lines only. */
 	char after[AFTER_PARAM_SIZE];
 	char peek[TIME_PARAM_PEEK_SIZE];
@@ -132,7 +156,9 @@ int mode_json(const char *qs)
 		     (get_query_val(qs, "until", peek, sizeof(peek)) && peek[0] != '\0');
 	if (get_query_val(qs, "after", after, sizeof(after)) && !ranged)
 		req.after = after;
-	if (is_tail)
+	if (is_download)
+		respond_download(row);
+	else if (is_tail)
 		respond_tail(row, &req, utc);
 	else
 		respond_search(row, &req, utc);

@@ -26,7 +26,7 @@ void write_sources(const SourceCatalogue *cat, const char *utc)
 		json_str(s->label);
 		out_printf(",\"kind\":");
 		json_str(s->kind);
-		out_printf(",\"size\":%lld,\"mtime\":%ld}", (long long)s->size, (long)s->mtime);
+		out_printf(",\"size\":%lld,\"mtime\":%lld}", (long long)s->size, (long long)s->mtime);
 	}
 	out_printf("]}\n");
 }

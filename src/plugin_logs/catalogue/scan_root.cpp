@@ -21,23 +21,37 @@ static const char *base_name(const char *path)
 	return label;
 }
 
-void scan_root(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *budget)
+/* Joins dir[0..dir_len), sep and name[0..name_len) into dst. Returns 0, dst untouched, when
+ * the result would not fit in dst_size-1 bytes: cut, it would name another file. */
+static int join(char *dst, size_t dst_size, const char *dir, size_t dir_len, char sep, const char *name,
+		size_t name_len)
 {
-	scan_root_until(cat, dir, depth, budget, NULL);
+	if (dir_len + 1 + name_len + 1 > dst_size)
+		return 0;
+	memcpy(dst, dir, dir_len);
+	dst[dir_len] = sep;
+	memcpy(dst + dir_len + 1, name, name_len + 1);
+	return 1;
 }
 
-void scan_root_until(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *budget, const char *want)
+/* Walks dir, whose final path is real_root or lies inside it; file calls go to call_dir, the
+ * same folder reached from the root's final path, so listed names are taken literally. */
+static void walk(SourceCatalogue *cat, const char *real_root, const char *dir, const char *call_dir, int32_t depth,
+		 int32_t *budget, const char *want)
 {
 	size_t dir_len = strlen(dir);
+	size_t call_len = strlen(call_dir);
 	/* The listing pattern "dir\*" must fit in 1024 bytes. */
 	if (*budget <= 0 || dir_len == 0 || dir_len + 3 > PATH_BUF - 1)
 		return;
 
 	PlatDir d;
 	PlatDirEntry ent;
-	if (!plat_dir_open(&d, dir))
+	if (!plat_dir_open(&d, call_dir))
 		return;
 	char path[PATH_BUF];
+	char call[CALL_PATH_BUF];
+	char real[CALL_PATH_BUF];
 	char id[SRC_ID_SIZE];
 	char sep = plat_sep();
 	while (plat_dir_next(&d, &ent)) {
@@ -53,22 +67,26 @@ void scan_root_until(SourceCatalogue *cat, const char *dir, int32_t depth, int32
 		if (!ent.name_ok)
 			continue;
 		/* A joined path that would not fit is skipped, never cut: cut, it would name
-		 * another file or folder. */
+		 * another file or folder. Neither is formed for a name that is not looked at. */
 		size_t name_len = strlen(ent.name);
-		if (dir_len + name_len + 2 > PATH_BUF - 1)
+		if (dir_len + name_len + 2 > PATH_BUF - 1 || !(ent.is_dir ? depth != 0 : is_log_name(ent.name)) ||
+		    !join(call, sizeof(call), call_dir, call_len, sep, ent.name, name_len))
 			continue;
-		fmt_into(path, sizeof(path), "%s%c%s", dir, sep, ent.name);
+		join(path, sizeof(path), dir, dir_len, sep, ent.name, name_len);
+		/* Whoever may write a data folder must not read, through this program, what only
+		 * the web server's account may: a link, junction or other reparse point is followed
+		 * only where it leads to a place inside the root, and the walk goes on below that
+		 * place's own final path. */
+		PlatFileInfo info;
 		if (ent.is_dir) {
-			if (depth != 0)
-				scan_root_until(cat, path, depth - 1, budget, want);
+			if (plat_file_within(call, real_root, &info, real, sizeof(real)) && info.is_dir)
+				walk(cat, real_root, path, real, depth - 1, budget, want);
 			/* Spent below, or the wanted row found there: either way this level ends too,
 			 * as its next entry would end it. */
 			if (*budget <= 0)
 				break;
 			continue;
 		}
-		if (!is_log_name(ent.name))
-			continue;
 		/* A full table does not stop the walk: every further candidate flags it again. */
 		if (cat->count > CATALOGUE_ROWS - 1) {
 			cat->truncated = 1;
@@ -78,14 +96,14 @@ void scan_root_until(SourceCatalogue *cat, const char *dir, int32_t depth, int32
 		 * another file. */
 		if (dir_len + 1 + name_len + 6 > SRC_ID_SIZE - 1)
 			continue;
-		/* Asked of the file itself, not taken from the listing: the entry may have gone,
-		 * and a listing's size can lag behind a log that is being written. */
-		PlatFileInfo info;
-		if (!plat_file_info(path, &info) || info.is_dir)
+		/* Asked of the file itself, not taken from the listing: the entry may have gone or
+		 * become a link, and a listing's size can lag behind a log that is being written. */
+		if (!plat_file_within(call, real_root, &info, real, sizeof(real)) || info.is_dir)
 			continue;
-		fmt_into(id, sizeof(id), "file:%s", path);
+		memcpy(id, "file:", 5);
+		memcpy(id + 5, path, dir_len + 1 + name_len + 1);
 		int32_t before = cat->count;
-		add_src(cat, id, base_name(path), "file", info.size);
+		add_src(cat, id, base_name(path), "file", info.size, info.mtime);
 		/* The rest of the walk cannot change that row: stop every level, and leave
 		 * truncated alone, since nothing was left out for want of room. */
 		if (want != NULL && cat->count > before && strcmp(id, want) == 0) {
@@ -94,4 +112,17 @@ void scan_root_until(SourceCatalogue *cat, const char *dir, int32_t depth, int32
 		}
 	}
 	plat_dir_close(&d);
+}
+
+void scan_root_within(SourceCatalogue *cat, const char *dir, const char *real, int32_t depth, int32_t *budget,
+		      const char *want)
+{
+	walk(cat, real, dir, real, depth, budget, want);
+}
+
+void scan_root(SourceCatalogue *cat, const char *dir, int32_t depth, int32_t *budget)
+{
+	char real[CALL_PATH_BUF];
+	if (dir[0] != '\0' && plat_real_path(dir, real, sizeof(real)))
+		walk(cat, real, dir, real, depth, budget, NULL);
 }

@@ -57,16 +57,40 @@ void plat_dir_close(PlatDir *d);
 struct PlatFileInfo {
 	int is_dir;
 	int64_t size;
+	int64_t mtime; /* last modification, seconds since 1970-01-01 UTC */
 };
 
 /* Queries path (links followed). Returns 1 for a directory or a regular file with its full
- * 64-bit size, or 0 when it cannot be queried or is anything else (a FIFO or a device would
- * block or never end a read). */
+ * 64-bit size and its modification time, or 0 when it cannot be queried or is anything else
+ * (a FIFO or a device would block or never end a read). */
 int plat_file_info(const char *path, PlatFileInfo *out);
 
+/* The final path of path, every link, junction, "." and ".." resolved, in the form later file
+ * calls take literally (Windows: \\?\X:\... or \\?\UNC\..., so a listed name is never
+ * normalised again). Returns 1, or 0 (dst empty) when path cannot be opened or the result does
+ * not fit. */
+int plat_real_path(const char *path, char *dst, size_t dst_size);
+
+/* Queries path as plat_file_info does, and returns 1 only when its final path lies inside root
+ * (a final path): real then holds that final path, for the calls that go below it. path is a
+ * name joined to a folder that lies inside root. POSIX resolves only a link, which lstat tells
+ * reliably; Windows resolves every entry on the handle it queries, the attributes and the path
+ * then describing one file (and Wine marks no link to a file as a reparse point). */
+int plat_file_within(const char *path, const char *root, PlatFileInfo *out, char *real, size_t real_size);
+
+/* 1 when path is root or lies below it on a component boundary, both as plat_real_path gives
+ * them; Windows ignores letter case and compares the \\?\ forms as their plain ones. */
+int plat_path_within(const char *root, const char *path);
+
 /* Opens a log for binary reading without stopping its writer from appending, renaming or
- * deleting it, as an unbuffered stream: it is read in large blocks. Returns null on failure. */
+ * deleting it, as an unbuffered stream: it is read in large blocks. Where root variables are
+ * defined, a path under a root is opened below that root's final path, names taken literally,
+ * and the opened file must lie inside one of the roots (log_roots_allow); a link that leads
+ * out is refused. Returns null on failure or refusal. */
 FILE *plat_log_open(const char *path);
+
+/* The size of an open log now. Returns 1, or 0 when it cannot be had. */
+int plat_log_size(FILE *f, int64_t *size);
 
 /* What tells one file from every other on the machine, and its size, as the open stream shows
  * them: Windows gives the volume serial number and the file index, POSIX the device and inode. */

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -99,18 +100,85 @@ void plat_dir_close(PlatDir *d)
 	d->handle = NULL;
 }
 
+/* Fills out from st. Returns 1 for a directory or a regular file, 0 for anything else. */
+static int file_info_of(const struct stat *st, PlatFileInfo *out)
+{
+	if (!(S_ISDIR(st->st_mode) || S_ISREG(st->st_mode)))
+		return 0;
+	out->is_dir = S_ISDIR(st->st_mode) ? 1 : 0;
+	out->size = (int64_t)st->st_size;
+	out->mtime = (int64_t)st->st_mtime;
+	return 1;
+}
+
 int plat_file_info(const char *path, PlatFileInfo *out)
 {
 	struct stat st;
-	if (stat(path, &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)))
+	if (stat(path, &st) != 0)
 		return 0;
-	out->is_dir = S_ISDIR(st.st_mode) ? 1 : 0;
-	out->size = (int64_t)st.st_size;
+	return file_info_of(&st, out);
+}
+
+int plat_file_within(const char *path, const char *root, PlatFileInfo *out, char *real, size_t real_size)
+{
+	struct stat st;
+	if (lstat(path, &st) != 0)
+		return 0;
+	if (S_ISLNK(st.st_mode)) {
+		if (!plat_real_path(path, real, real_size) || !plat_path_within(root, real) || stat(real, &st) != 0)
+			return 0;
+	} else {
+		/* Not a link in a folder inside root: its final path is its folder's and its name. */
+		size_t n = strlen(path);
+		if (n + 1 > real_size)
+			return 0;
+		memcpy(real, path, n + 1);
+	}
+	return file_info_of(&st, out);
+}
+
+int plat_real_path(const char *path, char *dst, size_t dst_size)
+{
+	char real[PATH_MAX];
+	dst[0] = '\0';
+	if (realpath(path, real) == NULL)
+		return 0;
+	if (!fmt_into(dst, dst_size, "%s", real)) {
+		dst[0] = '\0';
+		return 0;
+	}
 	return 1;
+}
+
+int plat_path_within(const char *root, const char *path)
+{
+	size_t n = strlen(root);
+	if (n == 0 || strncmp(root, path, n) != 0)
+		return 0;
+	return path[n] == '\0' || path[n] == '/' || root[n - 1] == '/';
+}
+
+/* 1 when fd, opened through path, is the file at a final path that the roots allow: the final
+ * path is resolved now, and must still name the very file that was opened. */
+static int opened_inside(int fd, const char *path, const LogRoots *roots)
+{
+	char real[PATH_MAX];
+	struct stat opened, named;
+	return realpath(path, real) != NULL && fstat(fd, &opened) == 0 && stat(real, &named) == 0 &&
+	       opened.st_dev == named.st_dev && opened.st_ino == named.st_ino && log_roots_allow(roots, real);
 }
 
 FILE *plat_log_open(const char *path)
 {
+	/* Opened below the root's final path, the way the walk listed it. */
+	LogRoots roots;
+	char call[CALL_PATH_BUF];
+	log_roots(&roots);
+	if (roots.defined) {
+		if (!log_roots_call_path(&roots, path, call, sizeof(call)))
+			return NULL;
+		path = call;
+	}
 	/* Non-blocking open and a regular-file test: a FIFO or device named like a log would
 	 * otherwise block the request on open or feed it bytes without end. */
 	int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -118,8 +186,10 @@ FILE *plat_log_open(const char *path)
 		return NULL;
 	struct stat st;
 	int flags = fcntl(fd, F_GETFL);
+	/* The link may have changed since the catalogue listed the file: what was opened must
+	 * lie inside a root now. */
 	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
-	    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+	    (roots.defined && !opened_inside(fd, path, &roots)) || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
 		close(fd);
 		return NULL;
 	}
@@ -193,6 +263,15 @@ const char *plat_text_to_utf8(const char *src, size_t *len, char *dst, size_t ds
 		return src;
 	*len = utf8_repair(src, *len, dst, dst_size);
 	return dst;
+}
+
+int plat_log_size(FILE *f, int64_t *size)
+{
+	struct stat st;
+	if (fstat(fileno(f), &st) != 0)
+		return 0;
+	*size = (int64_t)st.st_size;
+	return 1;
 }
 
 int plat_seek(FILE *f, int64_t offset)

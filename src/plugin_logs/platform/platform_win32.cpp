@@ -93,16 +93,23 @@ void plat_utc_text(char *dst, size_t dst_size)
 		dst[0] = '\0';
 }
 
-/* path as UTF-16 for the wide calls. A long one is made whole as the plain form would make it
- * (".", "..", trailing dots and spaces, forward slashes), then given in the \\?\ form, which
- * takes a path literally up to 32767 units. Returns 0 when path is not UTF-8 or too long. */
+/* 1 when the UTF-16 text p starts with the \\?\ prefix. */
+static int is_literal(const WCHAR *p)
+{
+	return p[0] == L'\\' && p[1] == L'\\' && p[2] == L'?' && p[3] == L'\\';
+}
+
+/* path as UTF-16 for the wide calls. One in the \\?\ form is taken as it is: its names are
+ * literal. A long plain one is made whole as the plain form would make it (".", "..", trailing
+ * dots and spaces, forward slashes), then given in the \\?\ form, which takes a path up to
+ * 32767 units. Returns 0 when path is not UTF-8 or too long. */
 static int wide_path(const char *path, WCHAR *dst, size_t dst_size)
 {
 	WCHAR plain[WIDE_PATH_SIZE];
 	size_t n = utf8_to_utf16(path, strlen(path), (uint16_t *)plain, WIDE_PATH_SIZE);
 	if (n == UTF16_FAILED)
 		return 0;
-	if (n < LONG_PATH_FROM) {
+	if (n < LONG_PATH_FROM || is_literal(plain)) {
 		if (n + 1 > dst_size)
 			return 0;
 		memcpy(dst, plain, (n + 1) * sizeof(WCHAR));
@@ -143,7 +150,7 @@ static void fill_entry(PlatDirEntry *out, const WIN32_FIND_DATAW *fd)
 
 int plat_dir_open(PlatDir *d, const char *dir)
 {
-	char pattern[1024];
+	char pattern[CALL_PATH_BUF + 2];
 	WCHAR wide[WIDE_PATH_SIZE];
 	WIN32_FIND_DATAW fd;
 	memset(d, 0, sizeof(*d));
@@ -179,14 +186,139 @@ void plat_dir_close(PlatDir *d)
 	d->handle = NULL;
 }
 
+/* Seconds since 1970 of a FILETIME (100 ns units since 1601), rounded down as st_mtime is. */
+static int64_t unix_seconds(FILETIME ft)
+{
+	const int64_t from_1601 = 116444736000000000LL;
+	int64_t t = (int64_t)(((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime) - from_1601;
+	return t >= 0 ? t / 10000000 : -((-t + 9999999) / 10000000);
+}
+
+/* The path to hand the file calls for path: as it is when no root variable is defined;
+ * otherwise below its root's final path, names taken literally (Win32 would turn a folder
+ * "logs." into "logs", and a file "com1.log" into a serial port). Returns 0 when a root
+ * variable is defined and path lies under no resolved root. */
+static int literal_path(const char *path, LogRoots *roots, char *dst, size_t dst_size)
+{
+	log_roots(roots);
+	if (!roots->defined)
+		return fmt_into(dst, dst_size, "%s", path);
+	return log_roots_call_path(roots, path, dst, dst_size);
+}
+
+/* Fills out from the file open as h. Returns 1, or 0 when it cannot be queried. */
+static int handle_info(HANDLE h, PlatFileInfo *out)
+{
+	BY_HANDLE_FILE_INFORMATION bi;
+	if (!GetFileInformationByHandle(h, &bi))
+		return 0;
+	out->is_dir = (bi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+	out->size = (int64_t)(((uint64_t)bi.nFileSizeHigh << 32) | bi.nFileSizeLow);
+	out->mtime = unix_seconds(bi.ftLastWriteTime);
+	return 1;
+}
+
+/* GetFinalPathNameByHandleW as Wine needs it: Wine's gives up on a path longer than MAX_PATH
+ * (0 and ERROR_MORE_DATA, whatever the buffer, where Windows would return the size it needs).
+ * Then the object's own name is asked for, and its device turned back into the drive letter
+ * that names it, as Wine does itself for a short path. Returns the length, or 0. */
+static DWORD final_path_dos(HANDLE h, WCHAR *dst, DWORD dst_size)
+{
+	DWORD n = GetFinalPathNameByHandleW(h, dst, dst_size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+	if (n != 0 || GetLastError() != ERROR_MORE_DATA)
+		return n < dst_size ? n : 0;
+	typedef LONG(WINAPI * query_object_fn)(HANDLE, int, void *, ULONG, ULONG *);
+	enum { OBJECT_NAME_INFORMATION_CLASS = 1 };
+	struct {
+		USHORT length, maximum_length;
+		WCHAR *buffer;
+		WCHAR text[WIDE_PATH_SIZE];
+	} info;
+	ULONG got = 0;
+	query_object_fn query =
+		(query_object_fn)(void (*)(void))GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject");
+	if (query == NULL || query(h, OBJECT_NAME_INFORMATION_CLASS, &info, sizeof(info), &got) != 0)
+		return 0;
+	size_t len = info.length / sizeof(WCHAR);
+	/* Wine names a file by its drive already: \??\Z:\... is \\?\Z:\... */
+	if (len >= 4 && wcsncmp(info.buffer, L"\\??\\", 4) == 0) {
+		if (len + 1 > dst_size)
+			return 0;
+		memcpy(dst, info.buffer, len * sizeof(WCHAR));
+		dst[1] = L'\\';
+		dst[len] = L'\0';
+		return (DWORD)len;
+	}
+	DWORD drives = GetLogicalDrives();
+	for (int i = 0; i < 26; i++) {
+		WCHAR drive[3] = {(WCHAR)(L'A' + i), L':', L'\0'};
+		WCHAR device[MAX_PATH];
+		if ((drives & (1u << i)) == 0 || QueryDosDeviceW(drive, device, MAX_PATH) == 0)
+			continue;
+		size_t d = wcslen(device);
+		if (d == 0 || d >= len || wcsncmp(info.buffer, device, d) != 0 || info.buffer[d] != L'\\')
+			continue;
+		/* \\?\ and the letter, then the rest of the name. */
+		if (6 + (len - d) + 1 > dst_size)
+			return 0;
+		memcpy(dst, L"\\\\?\\", 4 * sizeof(WCHAR));
+		dst[4] = drive[0];
+		dst[5] = L':';
+		memcpy(dst + 6, info.buffer + d, (len - d) * sizeof(WCHAR));
+		dst[6 + len - d] = L'\0';
+		return (DWORD)(6 + len - d);
+	}
+	return 0;
+}
+
+/* The final path of the file or folder open as h, in UTF-8, into dst. Returns 1, or 0 (dst
+ * empty) when it cannot be had or does not fit. */
+static int handle_final_path(HANDLE h, char *dst, size_t dst_size)
+{
+	enum { GLOBALROOT_LEN = 14 };
+	WCHAR final[WIDE_PATH_SIZE + GLOBALROOT_LEN];
+	dst[0] = '\0';
+	DWORD n = final_path_dos(h, final, WIDE_PATH_SIZE);
+	if (n == 0) {
+		/* A volume with no drive letter, or a driver that cannot name it so: its device
+		 * name, which \\?\GLOBALROOT turns into a path the file calls take. Every path on
+		 * such a volume comes out in that form, so they compare with each other. */
+		memcpy(final, L"\\\\?\\GLOBALROOT", GLOBALROOT_LEN * sizeof(WCHAR));
+		n = GetFinalPathNameByHandleW(h, final + GLOBALROOT_LEN, WIDE_PATH_SIZE, FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+		if (n == 0 || n >= WIDE_PATH_SIZE)
+			return 0;
+		n += GLOBALROOT_LEN;
+	}
+	int exact;
+	utf16_to_utf8((const uint16_t *)final, n, dst, dst_size, &exact);
+	/* A cut or an unpaired surrogate would name another path. */
+	if (!exact) {
+		dst[0] = '\0';
+		return 0;
+	}
+	return 1;
+}
+
+/* Opens path for its attributes and final path only, a folder too (backup semantics), and
+ * without standing in the way of any writer. */
+static HANDLE open_for_query(const WCHAR *wide)
+{
+	return CreateFileW(wide, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+			   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+}
+
 int plat_file_info(const char *path, PlatFileInfo *out)
 {
+	LogRoots roots;
+	char call[CALL_PATH_BUF];
 	WCHAR wide[WIDE_PATH_SIZE];
 	WIN32_FILE_ATTRIBUTE_DATA fa;
-	if (!wide_path(path, wide, WIDE_PATH_SIZE) || !GetFileAttributesExW(wide, GetFileExInfoStandard, &fa))
+	if (!literal_path(path, &roots, call, sizeof(call)) || !wide_path(call, wide, WIDE_PATH_SIZE) ||
+	    !GetFileAttributesExW(wide, GetFileExInfoStandard, &fa))
 		return 0;
 	out->is_dir = (fa.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 	out->size = (int64_t)(((uint64_t)fa.nFileSizeHigh << 32) | fa.nFileSizeLow);
+	out->mtime = unix_seconds(fa.ftLastWriteTime);
 	if (out->is_dir || (fa.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
 		return 1;
 	/* The attribute query describes a file link itself (size 0), not the log it names;
@@ -195,28 +327,88 @@ int plat_file_info(const char *path, PlatFileInfo *out)
 			       NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
 	if (h == INVALID_HANDLE_VALUE)
 		return 0;
-	BY_HANDLE_FILE_INFORMATION bi;
-	BOOL ok = GetFileInformationByHandle(h, &bi);
+	int ok = handle_info(h, out);
 	CloseHandle(h);
-	if (!ok)
+	return ok;
+}
+
+int plat_file_within(const char *path, const char *root, PlatFileInfo *out, char *real, size_t real_size)
+{
+	WCHAR wide[WIDE_PATH_SIZE];
+	if (!wide_path(path, wide, WIDE_PATH_SIZE))
 		return 0;
-	out->is_dir = (bi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-	out->size = (int64_t)(((uint64_t)bi.nFileSizeHigh << 32) | bi.nFileSizeLow);
-	return 1;
+	HANDLE h = open_for_query(wide);
+	if (h == INVALID_HANDLE_VALUE)
+		return 0;
+	/* A pipe or device is no log, and its path no folder's. */
+	int ok = GetFileType(h) == FILE_TYPE_DISK && handle_info(h, out) && handle_final_path(h, real, real_size) &&
+		 plat_path_within(root, real);
+	CloseHandle(h);
+	return ok;
+}
+
+int plat_real_path(const char *path, char *dst, size_t dst_size)
+{
+	WCHAR wide[WIDE_PATH_SIZE];
+	dst[0] = '\0';
+	if (!wide_path(path, wide, WIDE_PATH_SIZE))
+		return 0;
+	HANDLE h = open_for_query(wide);
+	if (h == INVALID_HANDLE_VALUE)
+		return 0;
+	int ok = handle_final_path(h, dst, dst_size);
+	CloseHandle(h);
+	return ok;
+}
+
+/* path as UTF-16 in its plain form: \\?\UNC\server\... as \\server\..., \\?\X:\... as X:\...
+ * Returns its length, or UTF16_FAILED. */
+static size_t plain_form(const char *path, WCHAR *dst, size_t dst_size)
+{
+	size_t n = utf8_to_utf16(path, strlen(path), (uint16_t *)dst, dst_size);
+	if (n == UTF16_FAILED || !is_literal(dst))
+		return n;
+	size_t skip = 4;
+	if (n >= 8 && wcsncmp(dst + 4, L"UNC\\", 4) == 0) {
+		skip = 6; /* keep two of the eight units for the leading \\ */
+		dst[6] = L'\\';
+	}
+	memmove(dst, dst + skip, (n - skip + 1) * sizeof(WCHAR));
+	return n - skip;
+}
+
+int plat_path_within(const char *root, const char *path)
+{
+	WCHAR r[WIDE_PATH_SIZE];
+	WCHAR p[WIDE_PATH_SIZE];
+	size_t rn = plain_form(root, r, WIDE_PATH_SIZE);
+	size_t pn = plain_form(path, p, WIDE_PATH_SIZE);
+	if (rn == UTF16_FAILED || pn == UTF16_FAILED || rn == 0 || pn < rn)
+		return 0;
+	/* Names compare as the file system does, case ignored by the system's own table. */
+	if (CompareStringOrdinal(r, (int)rn, p, (int)rn, TRUE) != CSTR_EQUAL)
+		return 0;
+	return pn == rn || p[rn] == L'\\' || r[rn - 1] == L'\\';
 }
 
 FILE *plat_log_open(const char *path)
 {
-	/* Share read, write and delete: a viewer must never make a log rotation fail. */
+	LogRoots roots;
+	char call[CALL_PATH_BUF];
+	char real[CALL_PATH_BUF];
 	WCHAR wide[WIDE_PATH_SIZE];
-	if (!wide_path(path, wide, WIDE_PATH_SIZE))
+	if (!literal_path(path, &roots, call, sizeof(call)) || !wide_path(call, wide, WIDE_PATH_SIZE))
 		return NULL;
+	/* Share read, write and delete: a viewer must never make a log rotation fail. */
 	HANDLE h = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
 			       NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
 	if (h == INVALID_HANDLE_VALUE)
 		return NULL;
-	/* Only disk files: a pipe or device named like a log could block or never end. */
-	if (GetFileType(h) != FILE_TYPE_DISK) {
+	/* Only disk files: a pipe or device named like a log could block or never end. A link
+	 * may have changed since the catalogue listed the file: what was opened must lie inside
+	 * a root now. */
+	if (GetFileType(h) != FILE_TYPE_DISK ||
+	    (roots.defined && !(handle_final_path(h, real, sizeof(real)) && log_roots_allow(&roots, real)))) {
 		CloseHandle(h);
 		return NULL;
 	}
@@ -285,6 +477,16 @@ const char *plat_text_to_utf8(const char *src, size_t *len, char *dst, size_t ds
 	long n = ansi_to_utf8(src, *len, dst, dst_size);
 	*len = n >= 0 ? (size_t)n : utf8_repair(src, *len, dst, dst_size);
 	return dst;
+}
+
+int plat_log_size(FILE *f, int64_t *size)
+{
+	LARGE_INTEGER n;
+	HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
+	if (h == INVALID_HANDLE_VALUE || !GetFileSizeEx(h, &n))
+		return 0;
+	*size = (int64_t)n.QuadPart;
+	return 1;
 }
 
 int plat_seek(FILE *f, int64_t offset)
@@ -390,21 +592,25 @@ static HANDLE open_kill_job(void)
 	return job;
 }
 
-/* Starts app suspended with only the two handles it needs inherited (a CGI's own standard
- * handles are inheritable, and a child holding the server's pipe would keep a response open). */
-static int create_suspended(const wchar_t *app, wchar_t *cmd, const wchar_t *dir, HANDLE out, HANDLE nul,
-			    PROCESS_INFORMATION *pi)
+/* Starts app with only the two handles it needs inherited (a CGI's own standard handles are
+ * inheritable, and a child holding the server's pipe would keep a response open), placed in
+ * job at its creation when job is not null. Returns 1 with pi filled, 0 when the system
+ * refuses (Windows before 10 does not know the job attribute). */
+static int create_child(const wchar_t *app, wchar_t *cmd, const wchar_t *dir, HANDLE out, HANDLE nul, HANDLE job,
+			DWORD flags, PROCESS_INFORMATION *pi)
 {
+	DWORD count = job != NULL ? 2 : 1;
 	SIZE_T size = 0;
-	InitializeProcThreadAttributeList(NULL, 1, 0, &size);
+	InitializeProcThreadAttributeList(NULL, count, 0, &size);
 	LPPROC_THREAD_ATTRIBUTE_LIST list = (LPPROC_THREAD_ATTRIBUTE_LIST)malloc(size);
 	if (list == NULL)
 		return 0;
 	HANDLE inherit[2] = {out, nul};
-	BOOL ok = InitializeProcThreadAttributeList(list, 1, 0, &size);
-	if (ok)
-		ok = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherit, sizeof(inherit),
-					       NULL, NULL);
+	BOOL made = InitializeProcThreadAttributeList(list, count, 0, &size);
+	BOOL ok = made && UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherit,
+						    sizeof(inherit), NULL, NULL);
+	if (ok && job != NULL)
+		ok = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &job, sizeof(job), NULL, NULL);
 	if (ok) {
 		STARTUPINFOEXW si;
 		memset(&si, 0, sizeof(si));
@@ -414,11 +620,14 @@ static int create_suspended(const wchar_t *app, wchar_t *cmd, const wchar_t *dir
 		si.StartupInfo.hStdOutput = out;
 		si.StartupInfo.hStdError = nul;
 		si.lpAttributeList = list;
-		ok = CreateProcessW(app, cmd, NULL, NULL, TRUE,
-				    CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, NULL, dir,
-				    &si.StartupInfo, pi);
-		DeleteProcThreadAttributeList(list);
+		/* No console at all: the tool needs only its standard handles, and a console per
+		 * request comes out of the desktop heap of a service's non-interactive session (IIS),
+		 * whose exhaustion makes every later child fail to start (0xC0000142). */
+		ok = CreateProcessW(app, cmd, NULL, NULL, TRUE, DETACHED_PROCESS | flags | EXTENDED_STARTUPINFO_PRESENT,
+				    NULL, dir, &si.StartupInfo, pi);
 	}
+	if (made)
+		DeleteProcThreadAttributeList(list);
 	free(list);
 	return ok ? 1 : 0;
 }
@@ -461,9 +670,19 @@ int plat_proc_start(PlatProc *p, const char *tool, const char *const *args, int 
 	p->ready = CreateEventW(NULL, TRUE, FALSE, NULL);
 	p->job = open_kill_job();
 	PROCESS_INFORMATION pi;
-	/* Its working folder is the system folder too: nothing is looked up in the CGI's. */
-	int started = nul != INVALID_HANDLE_VALUE && p->ready != NULL &&
-		      create_suspended(app, cmd, dir, out_write, nul, &pi);
+	/* Its working folder is the system folder too: nothing is looked up in the CGI's. In the
+	 * job from its creation, it cannot start anything outside it; where the system refuses
+	 * that, it starts suspended and joins the job before it runs. */
+	HANDLE job = (HANDLE)p->job;
+	int started = 0;
+	int suspended = 0;
+	if (nul != INVALID_HANDLE_VALUE && p->ready != NULL) {
+		started = job != NULL && create_child(app, cmd, dir, out_write, nul, job, 0, &pi);
+		if (!started) {
+			suspended = job != NULL;
+			started = create_child(app, cmd, dir, out_write, nul, NULL, suspended ? CREATE_SUSPENDED : 0, &pi);
+		}
+	}
 	CloseHandle(out_write);
 	if (nul != INVALID_HANDLE_VALUE)
 		CloseHandle(nul);
@@ -472,13 +691,20 @@ int plat_proc_start(PlatProc *p, const char *tool, const char *const *args, int 
 		return 0;
 	}
 	p->process = pi.hProcess;
-	/* Before Windows 8 a process already in a job cannot join another; then only the
-	 * process itself can be ended. */
-	if (p->job != NULL && !AssignProcessToJobObject((HANDLE)p->job, pi.hProcess)) {
-		CloseHandle((HANDLE)p->job);
-		p->job = NULL;
+	if (suspended) {
+		/* Before Windows 8 a process already in a job cannot join another; then only the
+		 * process itself can be ended. */
+		if (!AssignProcessToJobObject(job, pi.hProcess)) {
+			CloseHandle(job);
+			p->job = NULL;
+		}
+		/* A thread that never resumes would hold the request for the whole time limit. */
+		if (ResumeThread(pi.hThread) == (DWORD)-1) {
+			CloseHandle(pi.hThread);
+			plat_proc_kill(p);
+			return 0;
+		}
 	}
-	ResumeThread(pi.hThread);
 	CloseHandle(pi.hThread);
 	p->deadline_ms = (int64_t)GetTickCount64() + limit_ms;
 	return 1;

@@ -11,6 +11,33 @@ static int is_blank(char c)
 	return c == ' ' || c == '\t';
 }
 
+/* The level many programs write as the first word of a syslog message («INFO request
+ * served», «<error> disk full», «[WARN] retry»), or SEV_UNCLASSIFIED. */
+static int32_t syslog_level(const char *c, size_t len)
+{
+	size_t i = 0;
+	char open = i < len && (c[0] == '[' || c[0] == '<') ? c[0] : 0;
+	if (open)
+		i++;
+	size_t from = i;
+	while (i < len && i - from < 12 && ((c[i] >= 'A' && c[i] <= 'Z') || (c[i] >= 'a' && c[i] <= 'z')))
+		i++;
+	size_t n = i - from;
+	if (n < 3)
+		return SEV_UNCLASSIFIED;
+	if (open && (i >= len || c[i] != (open == '[' ? ']' : '>')))
+		return SEV_UNCLASSIFIED;
+	if (open)
+		i++;
+	else if (i < len && c[i] == ':')
+		i++;
+	/* A word of its own: the message goes on after a blank, or ends. */
+	if (i < len && c[i] != ' ' && c[i] != '\t')
+		return SEV_UNCLASSIFIED;
+	int32_t sev = level_of_word(c + from, n);
+	return sev < 0 ? SEV_UNCLASSIFIED : sev;
+}
+
 /* Syslog's rest after its timestamp: «host program[pid]: text», the text trimmed. */
 static void shape_syslog_rest(LineShape *s, const char *c, size_t len, size_t i)
 {
@@ -39,6 +66,7 @@ static void shape_syslog_rest(LineShape *s, const char *c, size_t len, size_t i)
 		rest_len--;
 	s->text = rest;
 	s->text_len = rest_len;
+	s->sev = syslog_level(rest, rest_len);
 }
 
 void shape_log_line(LineShape *s, const char *line, size_t len, char *scratch)

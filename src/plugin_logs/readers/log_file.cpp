@@ -49,19 +49,36 @@ struct EntryBuilder {
 	int matched;   /* with a query: the entry holds it, so it stays */
 	int line_open; /* the last piece did not end its line */
 	int started;   /* a line was read */
-	int mid_file;  /* lines without a timestamp where reading began continue an entry before it */
+	int mid_file;  /* reading began after the file's first byte */
+	/* A search of whole entries finds the lines that hold its text, then reads each one's
+	 * entry from the file: the lines without a hit cost no more than one entry a line. */
+	FILE *f;
+	int64_t size;
+	int64_t from;       /* where reading began: no entry starts before */
+	int64_t line_at;    /* where the line being read began */
+	int64_t last_start; /* the entry kept last, or -1 */
+	int failed;         /* the file could not be read back */
+	/* For a follower, who reads on from where a tail stopped. */
 	int64_t piece_at;   /* where the piece being handled begins, or -1 inside a line */
-	int64_t last_start; /* where the entry kept last began, or -1 inside a line */
-	int last_joins;     /* ... and whether lines without a timestamp after it join it */
+	int64_t kept_at;    /* where the entry kept last began, or -1 inside a line */
+	int kept_joins;     /* ... and whether lines without a timestamp after it join it */
+	int64_t line_end;   /* just past the last line feed read, or -1 */
 	char scratch[SHAPE_SCRATCH_SIZE];
+	char back[ENTRY_BACK_SIZE];
 };
 
 static void builder_init(EntryBuilder *b, EntryCollector *col, const char *query, int multiline, int mid_file)
 {
-	b->mid_file = mid_file;
-	b->piece_at = -1;
+	b->f = NULL;
+	b->from = 0;
 	b->last_start = -1;
-	b->last_joins = 0;
+	b->failed = 0;
+	b->line_at = 0;
+	b->piece_at = -1;
+	b->kept_at = -1;
+	b->kept_joins = 0;
+	b->line_end = -1;
+	b->mid_file = mid_file;
 	b->col = col;
 	b->query = query != NULL ? query : "";
 	b->query_len = strlen(b->query);
@@ -95,8 +112,8 @@ static void builder_start(EntryBuilder *b, const LineShape *s, int lineage, int 
 	b->current = 1;
 	b->lineage = lineage;
 	if (b->kept) {
-		b->last_start = b->piece_at;
-		b->last_joins = lineage != LINEAGE_LINE;
+		b->kept_at = b->piece_at;
+		b->kept_joins = lineage != LINEAGE_LINE;
 	}
 	b->matched = b->query_len == 0 || (line_has && shape_passes(s, b->query, b->query_len));
 	if (lineage == LINEAGE_STAMPED && s->has_ts && b->kept && b->col->stamped_from < 0)
@@ -114,6 +131,50 @@ static int builder_extend(EntryBuilder *b, const char *piece, size_t len, int ne
 	return 1;
 }
 
+/* A line whose raw bytes may lack a text its fields hold: a JSON line's values are decoded. */
+static int decoded_fields(const char *piece, size_t len)
+{
+	size_t i = 0;
+	while (i < len && (piece[i] == ' ' || piece[i] == '\t'))
+		i++;
+	return i < len && piece[i] == '{';
+}
+
+/* 1 when a timestamp begins the line at offset of b's file. */
+static int stamped_at(EntryBuilder *b, int64_t offset)
+{
+	size_t n = (size_t)(b->size - offset < 256 ? b->size - offset : 256);
+	if (plat_seek(b->f, offset) != 0 || fread(b->back, 1, n, b->f) != n)
+		return 0;
+	LineShape s;
+	shape_log_line(&s, b->back, n, b->scratch);
+	return s.has_ts;
+}
+
+/* A piece at offset piece_at that holds the query: its entry, read from the file, once.
+ * resume is the offset the line reader's file stands at, and stands at again after. */
+static void entry_hit(EntryBuilder *b, const char *piece, size_t len, int continued, int64_t resume)
+{
+	int stamped;
+	if (continued) {
+		stamped = stamped_at(b, b->line_at);
+	} else {
+		LineShape s;
+		shape_log_line(&s, piece, len, b->scratch);
+		stamped = s.has_ts;
+	}
+	int64_t start = stamped ? b->line_at : entry_start(b->f, b->line_at, b->from, b->back, b->scratch);
+	if (start != b->last_start && !b->failed) {
+		int took = read_entry_at(b->f, start, b->size, b->col);
+		if (took < 0)
+			b->failed = 1;
+		else if (took)
+			b->last_start = start;
+	}
+	if (plat_seek(b->f, resume) != 0)
+		b->failed = 1;
+}
+
 /* One piece of a line, as the line reader cut it, up to a NUL in it; ends_line when the line
  * ended with it, not when the reader's bound cut it. */
 static void builder_line(EntryBuilder *b, const char *piece, size_t len, int ends_line)
@@ -125,7 +186,8 @@ static void builder_line(EntryBuilder *b, const char *piece, size_t len, int end
 	if (!b->multiline) {
 		/* Every field is a piece of the line: a line without the query holds no hit and
 		 * needs no parsing. */
-		if (b->query_len != 0 && !ci_contains_bytes(piece, len, b->query, b->query_len))
+		if (b->query_len != 0 && !ci_contains_bytes(piece, len, b->query, b->query_len) &&
+		    !decoded_fields(piece, len))
 			return;
 		LineShape s;
 		shape_log_line(&s, piece, len, b->scratch);
@@ -208,19 +270,52 @@ static size_t cut_character_rest(const char *line, size_t len)
 	return n > 0 && utf8_valid_len(line + n, len - n) == len - n ? n : 0;
 }
 
-int32_t read_log_span(FILE *f, LogSpan *span, const char *query, int multiline, EntryCollector *col)
+int64_t entry_start(FILE *f, int64_t offset, int64_t floor, char *back, char *scratch)
 {
-	int64_t budget = (span->size - span->from) + GROWTH_ALLOWANCE;
-	int cut = span->cut;
+	int64_t from = offset - floor > ENTRY_BACK_SIZE ? offset - ENTRY_BACK_SIZE : floor;
+	size_t n = (size_t)(offset - from);
+	if (n == 0 || plat_seek(f, from) != 0 || fread(back, 1, n, f) != n)
+		return offset;
+	/* back[0..n) ends with the line feed of the line before; walk the lines backwards. */
+	size_t end = n - 1;
+	for (int32_t lines = 1; lines < ENTRY_LINES_MAX; lines++) {
+		size_t start = end;
+		while (start > 0 && back[start - 1] != '\n')
+			start--;
+		if (start == 0 && from > floor)
+			break; /* a line that began before what was read: past the bounds */
+		LineShape s;
+		shape_log_line(&s, back + start, end - start, scratch);
+		if (s.has_ts)
+			return from + (int64_t)start;
+		/* At a cut window's start: the rest of an entry that began before it is one of its
+		 * own. At the file's start nothing began before: the line is its own entry. */
+		if (start == 0)
+			return floor > 0 ? floor : offset;
+		end = start - 1;
+	}
+	return offset;
+}
+
+/* Where a run of lines read into a builder stops. */
+struct FeedLimits {
+	int64_t budget;    /* bytes */
+	int32_t max_lines; /* lines handled */
+	int64_t taken_max; /* entries the collector may have taken; more: the last is taken back */
+	int64_t stop;      /* no line at or past this offset is read; -1 for none */
+};
+
+/* Reads f from its position into b, chunk by chunk (2047 bytes at most, ending after a line
+ * feed); cut drops the chunks of the line reading began in. Returns the lines handled. */
+static int32_t feed_lines(FILE *f, int cut, EntryBuilder *b, const FeedLimits *limits)
+{
+	int64_t budget = limits->budget;
 	LineReader reader;
 	char utf8_line[LINE_UTF8_SIZE];
-	EntryBuilder builder;
 	int32_t handled = 0;
 	size_t carried = 0;
-	int64_t at = span->from; /* where the next piece begins */
-	span->line_end = -1;
+	int64_t at = b->from; /* where the next piece begins */
 	line_reader_init(&reader, f);
-	builder_init(&builder, col, query, multiline, span->joins);
 	while (budget > 0) {
 		const char *line;
 		/* Bytes after a NUL inside a chunk are not part of the line. */
@@ -229,7 +324,7 @@ int32_t read_log_span(FILE *f, LogSpan *span, const char *query, int multiline, 
 		if (got == 0)
 			break;
 		/* A file changed under the reader may put a line across the stop: it ends there. */
-		if (span->stop >= 0 && at + (int64_t)got > span->stop)
+		if (limits->stop >= 0 && at + (int64_t)got > limits->stop)
 			break;
 		/* Bytes given back count once, when first read. */
 		budget -= (int64_t)(got - carried);
@@ -242,23 +337,23 @@ int32_t read_log_span(FILE *f, LogSpan *span, const char *query, int multiline, 
 		int64_t piece_at = at;
 		at += (int64_t)(got - carried);
 		if (line[got - 1] == '\n' && carried == 0)
-			span->line_end = at;
+			b->line_end = at;
 		/* The window began inside a line: drop chunks up to its first line end. */
 		if (cut && handled == 0 && len != 0 && line[len - 1] != '\n') {
-			at += (int64_t)carried;
 			carried = 0;
+			at = piece_at + (int64_t)got;
 			continue;
 		}
-		if (!col->is_ring && handled >= SEARCH_SCAN_MAX)
+		if (handled >= limits->max_lines)
 			break;
 		const char *piece = line;
 		size_t piece_len = keep;
-		builder.piece_at = piece_at;
+		b->piece_at = piece_at;
 		if (cut && handled == 0) {
 			size_t rest = cut_character_rest(line, keep);
 			piece += rest;
 			piece_len -= rest;
-			builder.piece_at = -1;
+			b->piece_at = -1;
 		}
 		/* Most lines are UTF-8 already, and the platform's conversion checks it again. */
 		if (utf8_valid_len(piece, piece_len) != piece_len)
@@ -266,19 +361,70 @@ int32_t read_log_span(FILE *f, LogSpan *span, const char *query, int multiline, 
 		handled++;
 		if (carried != 0)
 			line_reader_unread(&reader, carried);
-		builder_line(&builder, piece, piece_len, line[got - 1] == '\n' && carried == 0);
+		int ends_line = line[got - 1] == '\n' && carried == 0;
+		if (b->f != NULL) {
+			int continued = b->line_open;
+			b->line_open = !ends_line;
+			if (!continued)
+				b->line_at = piece_at;
+			if (ci_contains_bytes(piece, piece_len, b->query, b->query_len) || decoded_fields(piece, piece_len))
+				entry_hit(b, piece, piece_len, continued, at + (int64_t)(reader.end - reader.pos));
+			if (b->failed)
+				break;
+			continue;
+		}
+		builder_line(b, piece, piece_len, ends_line);
+		if (b->col->taken > limits->taken_max) {
+			collector_drop_last(b->col);
+			b->current = 0;
+			b->kept = 0;
+			break;
+		}
 	}
-	builder_close(&builder);
-	span->last_start = builder.last_start;
-	span->last_joins = builder.last_joins;
+	builder_close(b);
 	return handled;
 }
 
 int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char *query, int multiline,
 		       EntryCollector *col)
 {
-	LogSpan span = {from, size, -1, cut, from > 0, -1, -1, 0};
-	return read_log_span(f, &span, query, multiline, col);
+	EntryBuilder builder;
+	builder_init(&builder, col, query, multiline, from > 0);
+	builder.from = from;
+	if (multiline && builder.query_len != 0) {
+		builder.f = f;
+		builder.size = size;
+	}
+	FeedLimits limits = {(size - from) + GROWTH_ALLOWANCE, col->is_ring ? INT32_MAX : SEARCH_SCAN_MAX,
+			     INT64_MAX, -1};
+	return feed_lines(f, cut, &builder, &limits);
+}
+
+int32_t read_log_span(FILE *f, LogSpan *span, int multiline, EntryCollector *ring)
+{
+	EntryBuilder builder;
+	builder_init(&builder, ring, NULL, multiline, span->joins);
+	builder.from = span->from;
+	FeedLimits limits = {(span->size - span->from) + GROWTH_ALLOWANCE, INT32_MAX, INT64_MAX, span->stop};
+	int32_t handled = feed_lines(f, span->cut, &builder, &limits);
+	span->line_end = builder.line_end;
+	span->last_start = builder.kept_at;
+	span->last_joins = builder.kept_joins;
+	return handled;
+}
+
+int read_entry_at(FILE *f, int64_t start, int64_t size, EntryCollector *col)
+{
+	if (plat_seek(f, start) != 0)
+		return -1;
+	int64_t taken = col->taken;
+	EntryBuilder builder;
+	builder_init(&builder, col, NULL, 1, start > 0);
+	builder.from = start;
+	/* One entry: its lines, each perhaps in parts, and the line that begins the next. */
+	FeedLimits limits = {size - start, ENTRY_TEXT_MAX + 2 * ENTRY_LINES_MAX + 1, taken + 1, -1};
+	feed_lines(f, 0, &builder, &limits);
+	return col->taken > taken;
 }
 
 int32_t read_log_file(const char *path, const char *query, int multiline, EntryCollector *col)

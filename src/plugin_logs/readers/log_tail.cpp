@@ -73,7 +73,7 @@ static int32_t read_last_lines(FILE *f, const LogSpan *window, int32_t wanted, i
 	if (plat_seek(f, read->from) != 0)
 		return -1;
 	collector_reset(ring);
-	return read_log_span(f, read, NULL, multiline, ring);
+	return read_log_span(f, read, multiline, ring);
 }
 
 int32_t tail_log_span(FILE *f, LogSpan *window, int whole_lines, int multiline, EntryCollector *ring,

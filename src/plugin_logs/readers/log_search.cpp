@@ -1,0 +1,94 @@
+/* The whole-file search: the newest entries that hold a text, found scanning back from the end. */
+#include "plugin_logs/plugin_logs.h"
+#include "platform.h"
+
+#include <stdio.h>
+#include <string.h>
+
+struct BackSearch {
+	FILE *f;
+	int64_t size;
+	const char *query;
+	size_t query_len;
+	int multiline;
+	EntryCollector *hits;
+	int64_t oldest_start; /* where the oldest entry kept begins */
+	int failed;
+	char scratch[SHAPE_SCRATCH_SIZE];
+	char utf8_line[3 * SCAN_LINE_MAX + 1];
+	char back[ENTRY_BACK_SIZE];
+};
+
+static int field_has(const char *field, size_t len, const BackSearch *b)
+{
+	return ci_contains_bytes(field, len, b->query, b->query_len);
+}
+
+/* A line the scan found: its entry, once, as the reader would show it. Returns 0 to stop. */
+static int take_hit(void *ctx, const char *line, size_t len, int64_t offset)
+{
+	BackSearch *b = (BackSearch *)ctx;
+	if (b->multiline) {
+		LineShape s;
+		shape_log_line(&s, line, len, b->scratch);
+		int64_t start = s.has_ts ? offset : entry_start(b->f, offset, 0, b->back, b->scratch);
+		/* Hits come newest first: an older hit of the entry kept last is in it already. */
+		if (start == b->oldest_start)
+			return 1;
+		int took = read_entry_at(b->f, start, b->size, b->hits);
+		if (took < 0) {
+			b->failed = 1;
+			return 0;
+		}
+		if (took)
+			b->oldest_start = start;
+		return b->hits->count < b->hits->capacity && !b->hits->arena_full;
+	}
+	if (utf8_valid_len(line, len) != len)
+		line = plat_text_to_utf8(line, &len, b->utf8_line, sizeof(b->utf8_line));
+	LineShape s;
+	shape_log_line(&s, line, len, b->scratch);
+	/* The line holds the text; a field must, not a syslog host the fields leave out. */
+	if (!field_has(s.text, s.text_len, b) && !field_has(s.unit, s.unit_len, b) && !field_has(s.ts, s.ts_len, b))
+		return 1;
+	collector_add(b->hits, s.ts, s.ts_len, s.unit, s.unit_len, s.text, s.text_len, ENTRY_LINE_TEXT_MAX, s.sev,
+		      EVENT_ID_NONE);
+	return b->hits->count < b->hits->capacity && !b->hits->arena_full;
+}
+
+int search_log_file(const char *path, const char *query, int multiline, int64_t before, EntryCollector *hits,
+		    FileSearch *out)
+{
+	memset(out, 0, sizeof(*out));
+	PlatFileInfo info;
+	if (!plat_file_info(path, &info) || info.is_dir)
+		return SEARCH_UNREADABLE;
+	if (before > info.size)
+		return SEARCH_BAD_BEFORE;
+	FILE *f = plat_log_open(path);
+	if (f == NULL)
+		return SEARCH_UNREADABLE;
+	static_assert(sizeof(BackSearch) < 128 * 1024, "the search's own buffers stay small");
+	BackSearch b;
+	b.f = f;
+	b.size = info.size;
+	b.query = query;
+	b.query_len = strlen(query);
+	b.multiline = multiline;
+	b.hits = hits;
+	b.oldest_start = -1;
+	b.failed = 0;
+	ScanResult r;
+	int rc = scan_back(f, 0, before < 0 ? info.size : before, query, b.query_len, SCAN_BUDGET, take_hit, &b, &r);
+	fclose(f);
+	if (rc != 0 || b.failed)
+		return SEARCH_UNREADABLE;
+	out->size = info.size;
+	out->searched_bytes = r.searched_bytes;
+	out->lines = r.lines;
+	out->next_before = r.next_before;
+	/* The next page must not find this page's oldest entry again through its earlier lines. */
+	if (multiline && b.oldest_start >= 0 && out->next_before > b.oldest_start)
+		out->next_before = b.oldest_start;
+	return 0;
+}
