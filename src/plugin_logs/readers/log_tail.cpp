@@ -46,38 +46,45 @@ static int64_t after_nth_line_feed_from_end(FILE *f, int64_t start, int64_t size
 	return -1;
 }
 
-/* Reads the lines after the wanted-th line feed from the end into ring, as read_log_file
- * would read them. Returns the lines handled, or -1; *whole is set when that took the window
- * from its start. */
-static int32_t read_last_lines(FILE *f, int64_t start, int64_t size, int32_t wanted, int multiline,
-			       EntryCollector *ring, int *whole)
+/* Reads the lines after the wanted-th line feed from the end of the window into ring, as
+ * read_log_file would read them. Returns the lines handled, or -1; *whole is set when that took
+ * the window from its start, and read receives the forward read. */
+static int32_t read_last_lines(FILE *f, const LogSpan *window, int32_t wanted, int multiline, EntryCollector *ring,
+			       LogSpan *read, int *whole)
 {
-	int64_t from = after_nth_line_feed_from_end(f, start, size, wanted);
-	if (from > start && start > 0) {
+	int64_t start = window->from;
+	int64_t end = window->stop >= 0 ? window->stop : window->size;
+	int64_t from = after_nth_line_feed_from_end(f, start, end, wanted);
+	if (from > start && window->cut) {
 		/* In a cut window the forward reader drops chunks until one ends in a line feed;
 		 * our lines must lie past that point for both to agree. */
 		int64_t first_end = plat_seek(f, start) == 0 ? read_chunk_at_resync_end(f, start, from) : -1;
 		if (first_end < 0 || first_end > from)
 			from = -1;
 	}
-	int cut = 0;
+	*read = *window;
 	*whole = from <= start;
-	if (from <= start) {
-		from = start;
-		cut = start > 0;
+	if (from > start) {
+		/* Past the window's start, as past a file's: what comes before is unknown. */
+		read->from = from;
+		read->cut = 0;
+		read->joins = 1;
 	}
-	if (plat_seek(f, from) != 0)
+	if (plat_seek(f, read->from) != 0)
 		return -1;
 	collector_reset(ring);
-	return read_log_lines(f, from, size, cut, NULL, multiline, ring);
+	return read_log_span(f, read, multiline, ring);
 }
 
-int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring)
+int32_t tail_log_span(FILE *f, LogSpan *window, int whole_lines, int multiline, EntryCollector *ring,
+		      int64_t *read_from)
 {
-	int64_t start, size;
-	FILE *f = open_log_window(path, &start, &size);
-	if (f == NULL)
-		return -1;
+	window->stop = -1;
+	if (whole_lines) {
+		/* A line still being written is left for a later read. */
+		int64_t end = after_nth_line_feed_from_end(f, window->from, window->size, 1);
+		window->stop = end >= 0 ? end : window->from;
+	}
 	/* Every line gives at least one entry, so the lines after the (capacity+1)-th line feed
 	 * from the end are enough; a line feed is always where a chunk ends. Joined lines give
 	 * fewer: then more lines are read, until the ring holds only entries that a stamped line
@@ -86,13 +93,30 @@ int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring)
 	int64_t wanted = (int64_t)ring->capacity + 1;
 	int32_t handled;
 	int whole;
+	LogSpan read;
 	for (;;) {
-		handled = read_last_lines(f, start, size, (int32_t)wanted, multiline, ring, &whole);
+		handled = read_last_lines(f, window, (int32_t)wanted, multiline, ring, &read, &whole);
 		if (handled < 0 || !multiline || whole ||
 		    (ring->stamped_from >= 0 && ring->taken - ring->stamped_from >= ring->capacity))
 			break;
 		wanted = wanted * 4 > INT32_MAX ? INT32_MAX : wanted * 4;
 	}
+	*read_from = read.from;
+	window->line_end = read.line_end;
+	window->last_start = read.last_start;
+	window->last_joins = read.last_joins;
+	return handled;
+}
+
+int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring)
+{
+	int64_t start, size;
+	FILE *f = open_log_window(path, &start, &size);
+	if (f == NULL)
+		return -1;
+	LogSpan window = {start, size, -1, start > 0, start > 0, -1, -1, 0};
+	int64_t read_from;
+	int32_t handled = tail_log_span(f, &window, 0, multiline, ring, &read_from);
 	fclose(f);
 	return handled;
 }
