@@ -1,8 +1,9 @@
 // Main-thread time of the viewer's follow ticks with 2000 rows shown, in headless chromium
 // against the program behind lighttpd's CGI. Reports figures only; run by hand:
-//   node bench/browser.mjs [program ...]      (default build/linux/plugin_logs)
+//   node bench/browser.mjs [program[@page_program] ...]      (default build/linux/plugin_logs)
 // Several programs (say, builds of two versions of the page) are measured in turns, each with
-// a log of its own. Needs the browser tests' packages: (cd tests/browser && npm ci).
+// a log of its own. program@page_program shows page_program's page against program's API (this
+// page against a server built from another branch, say). Needs the browser tests' packages: (cd tests/browser && npm ci).
 import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
 import { createRequire } from 'node:module';
@@ -18,8 +19,8 @@ const { chromium } = require('playwright-core');
 const ROUNDS = Number(process.env.BENCH_ROUNDS || 15);
 const ROWS = 2000;
 const ADDED = 3;
-const programs = process.argv.slice(2).map((p) => path.resolve(p));
-if (!programs.length) programs.push(path.join(REPO, 'build/linux/plugin_logs'));
+const programs = process.argv.slice(2).map((p) => p.split('@').map((x) => path.resolve(x)));
+if (!programs.length) programs.push([path.join(REPO, 'build/linux/plugin_logs')]);
 
 const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'pl-bench-browser-'));
 const servers = [];
@@ -61,7 +62,7 @@ async function serve(name, program, data) {
 }
 
 // One viewer following a 2000-row tail of its own log, with the follow timer under our clock.
-async function viewer(browser, program, n) {
+async function viewer(browser, [program, pageFrom], n) {
   const data = path.join(tmp, `data${n}`);
   const log = path.join(data, 'wendquil', 'bench.log');
   fs.mkdirSync(path.dirname(log), { recursive: true });
@@ -78,6 +79,12 @@ async function viewer(browser, program, n) {
       return p;
     };
   });
+  if (pageFrom) {
+    await page.route((u) => !u.search.includes('action='), (route) => {
+      const out = execFileSync(pageFrom, [], { env: { QUERY_STRING: '' } });
+      route.fulfill({ contentType: 'text/html; charset=utf-8', body: out.subarray(out.indexOf('\r\n\r\n') + 4) });
+    });
+  }
   await page.clock.install();
   await page.goto(base + '/plugin_logs');
   await page.waitForFunction(() => document.querySelectorAll('#srcSel option').length > 0);
@@ -86,7 +93,7 @@ async function viewer(browser, program, n) {
   await page.waitForFunction((n) => document.getElementById('fCount').textContent === n + ' entries', ROWS);
   const cdp = await context.newCDPSession(page);
   await cdp.send('Performance.enable');
-  return { program, log, page, cdp };
+  return { program: pageFrom ? `${program} with the page of ${pageFrom}` : program, log, page, cdp };
 }
 
 // Main-thread time so far in ms: all tasks, and the script, style and layout parts of it.
@@ -158,7 +165,7 @@ try {
     `(chromium ${browser.version()}, ${os.cpus().length} cores)`);
   for (const [i, v] of viewers.entries()) {
     const f = figures[i];
-    console.log(`${path.relative(process.cwd(), v.program) || v.program}:`);
+    console.log(`${v.program}:`);
     console.log(`  nothing new     ${figure(f.same)}`);
     console.log(`  ${ADDED} lines added   ${figure(f.added)}`);
     console.log(`  harness alone   ${figure(f.idle)}`);

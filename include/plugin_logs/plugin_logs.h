@@ -117,6 +117,7 @@ struct EntryRequest {
 	int64_t before;     /* ... from this offset back; -1: from its end */
 	int32_t before_bad; /* before was given and is not a byte offset */
 	const char *before_text; /* as given */
+	const char *after;  /* a log file tail's cursor ("" for the first); null: not following */
 	const TimeRange *range; /* since and until; null for all time */
 };
 
@@ -438,20 +439,39 @@ int64_t entry_start(FILE *f, int64_t offset, int64_t floor, char *back, char *sc
  * multiline reading joins it: its first line and the lines without a timestamp after it.
  * Returns 1 when col took it, 0 when not (a full hit list), -1 when f cannot be positioned. */
 int read_entry_at(FILE *f, int64_t start, int64_t size, EntryCollector *col);
+/* A stretch of a log read forwards, and what the read found in it. */
+struct LogSpan {
+	int64_t from;       /* the offset f stands at */
+	int64_t size;       /* the size the file measured; a file that grows is read somewhat past it */
+	int64_t stop;       /* no line at or past this offset is read; -1 for none */
+	int cut;            /* from may lie inside a line: the chunks up to its end are dropped */
+	int joins;          /* with multiline, lines without a timestamp at from continue an entry
+			     * begun before it (set whenever from is past the file's start) */
+	int64_t line_end;   /* out: just past the last line feed read, or -1 */
+	int64_t last_start; /* out: where the entry kept last began, or -1 when it began inside a
+			     * line or none was kept (multiline only) */
+	int last_joins;     /* out: lines without a timestamp that follow it would join it */
+	const TimeRange *range; /* entries kept, or null for all */
+	int64_t range_lo;   /* where the range's first entry begins: lines before the first
+			     * timestamp read lie in the range when from is past it */
+};
+/* Reads the lines of span into ring as read_log_lines does, and completes span. Returns the
+ * lines handled. */
+int32_t read_log_span(FILE *f, LogSpan *span, int multiline, EntryCollector *ring);
 /* Reads chunks from offset `from` (f positioned there) the way a cut window is resynchronised
  * and returns the offset just after the first chunk that would be handled, or -1 when none
  * ends at or before limit. */
 int64_t read_chunk_at_resync_end(FILE *f, int64_t from, int64_t limit);
 
 /* A log opened for a read within a time range: the offsets that bound it. */
-struct LogSpan {
+struct RangeSpan {
 	int64_t size;
 	int64_t lo, hi;     /* the range's ends (log_range_bounds) */
 	int64_t start;      /* the window: at most 4 MiB before hi, not before lo */
 };
 /* Opens a log as open_log_window does, sets r's file time from it and finds the range's ends.
  * Null when the path is missing, a directory, or cannot be opened or read. */
-FILE *open_log_span(const char *path, TimeRange *r, LogSpan *span);
+FILE *open_log_range(const char *path, TimeRange *r, RangeSpan *span);
 /* Reads [from, end) of f (positioned at from) into col as read_log_lines does, keeping only
  * the entries whose timestamp r holds; lines without one go with the entry before them, and
  * those before the first timestamp read with in_range. Returns the lines handled. */
@@ -467,6 +487,53 @@ int32_t read_log_file_range(const char *path, const char *query, int multiline, 
 int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring);
 /* tail_log_file within r: the newest entries r holds, read backwards from the range's end. */
 int32_t tail_log_range(const char *path, int multiline, const TimeRange *r, EntryCollector *ring);
+/* tail_log_file over the window of f that begins at window->from (cut and joins say how) and
+ * ends with the file, or at window->stop when that is set (0 or more), or with its last line
+ * feed when whole_lines; with window->range only the entries it holds are kept. window's out fields get those
+ * of the last forward read, which began at *read_from. Returns the lines handled, or -1. */
+int32_t tail_log_span(FILE *f, LogSpan *window, int whole_lines, int multiline, EntryCollector *ring,
+		      int64_t *read_from);
+
+/* readers/log_cursor.cpp */
+/* Where a follower of a log file stands: the file, by what tells it from every other, and the
+ * offset its next read starts at, with the hash of the bytes before that offset as a proof
+ * that the file still holds what was read. Sent as CURSOR_TEXT_LEN characters of base64url. */
+struct LogCursor {
+	int32_t flags;     /* CURSOR_* */
+	uint64_t volume;   /* PlatFileId.volume */
+	uint64_t index;    /* PlatFileId.index */
+	int64_t offset;    /* a line start, at most the file's size */
+	uint32_t proof;    /* cursor_proof of the CURSOR_PROOF_BYTES (fewer at the start) before offset */
+};
+enum {
+	CURSOR_MULTILINE = 1, /* made for a tail with multiline: the other kind is not one of ours */
+	CURSOR_RESEND = 2,    /* offset is where the last entry sent begins: it is read again */
+	CURSOR_JOINS = 4,     /* lines without a timestamp at offset continue an entry begun before */
+	CURSOR_FLAGS = 7
+};
+enum { CURSOR_TEXT_LEN = 40, CURSOR_TEXT_SIZE = CURSOR_TEXT_LEN + 1, CURSOR_PROOF_BYTES = 32 };
+/* Writes c as CURSOR_TEXT_LEN characters of [A-Za-z0-9_-] into dst (dst_size >= CURSOR_TEXT_SIZE,
+ * else dst is left empty). */
+void cursor_encode(const LogCursor *c, char *dst, size_t dst_size);
+/* Reads a text cursor_encode wrote. Returns 1, or 0 (c then zero) for any other text: another
+ * length, another alphabet, version or flag, CURSOR_RESEND or CURSOR_JOINS without
+ * CURSOR_MULTILINE, or a negative offset. */
+int cursor_decode(const char *text, LogCursor *c);
+/* The proof of the bytes p[0..len). */
+uint32_t cursor_proof(const char *p, size_t len);
+
+/* What a tail after a cursor answers besides its entries. */
+struct CursorAnswer {
+	char cursor[CURSOR_TEXT_SIZE]; /* where the next tail goes on */
+	int reset;                     /* the entries are a full tail, not what followed the cursor */
+	int continues;                 /* the first entry is the last one sent before, grown */
+};
+/* A tail of at most ring->capacity entries of path that follow the cursor text after: those
+ * written since it was made (the newest when more), or a full tail (reset) when after is empty
+ * or not a valid cursor of this file as it is now. Only lines ended by a line feed are read.
+ * Returns the lines handled, or -1 as tail_log_file does (ans then empty). */
+int32_t tail_after_cursor(const char *path, const char *after, int multiline, EntryCollector *ring,
+			  CursorAnswer *ans);
 
 /* readers/log_scan_back.cpp */
 /* SCAN_BLOCK_SIZE: bytes read at a time. SCAN_LINE_MAX: a hit's line is handed over cut to its

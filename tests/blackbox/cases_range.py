@@ -289,6 +289,9 @@ def cases(t, tmp):
         invalid("since", b"bad"))
     add("an empty since is not given", ranged("tail", "zones.log", since="", extra="&lines=1"),
         tail_doc("zones.log", 1, [entry("INFO after", "2024-01-15T10:31:00Z")]))
+    add("a tail within a range ignores after: no cursor keys",
+        ranged("tail", "zones.log", since="2024-01-15T10:31", extra="&after="),
+        tail_doc("zones.log", 200, [entry("INFO after", "2024-01-15T10:31:00Z")], since="2024-01-15T10:31"))
     add("a value percent-encoded as a browser sends it", f"action=tail&src={src('zones.log')}"
                                                           "&since=2024-01-15T10%3A31",
         tail_doc("zones.log", 200, [entry("INFO after", "2024-01-15T10:31:00Z")], since="2024-01-15T10:31"))

@@ -5,19 +5,9 @@ import threading
 import time
 import urllib.parse
 
-from run import Case, doc, json_str
+from run import Case, LogFolder, doc, entry, json_str, write
 
 MIB4 = 4194304
-
-
-def entry(text, ts="", unit="", sev="info"):
-    return (b'{"ts":' + json_str(ts) + b',"unit":' + json_str(unit) + b',"sev":' + json_str(sev) +
-            b',"text":' + json_str(text) + b'}')
-
-
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
 
 
 def filler(n):
@@ -34,24 +24,8 @@ def cases(t, tmp):
     root = os.path.join(local, "wendquil")
     os.makedirs(root)
 
-    def fid(name):
-        return t.file_id(os.path.join(root, name))
-
-    def src(name):
-        return urllib.parse.quote(fid(name), safe="")
-
-    def tail_doc(name, requested, entries):
-        return doc(b'{"ok":true,"action":"tail","plugin":"plugin_logs","utc":"U","src":' +
-                   json_str(fid(name)) + b',"label":' + json_str(name) + b',"kind":"file",' +
-                   b'"requested":%d,"count":%d,"entries":[' % (requested, len(entries)) +
-                   b",".join(entries) + b"]}")
-
-    def search_doc(name, q, scanned, hits):
-        return doc(b'{"ok":true,"action":"search","plugin":"plugin_logs","utc":"U","src":' +
-                   json_str(fid(name)) + b',"label":' + json_str(name) + b',"q":' + json_str(q) +
-                   b',"scanned":%d,"count":%d,"max":500,"truncated":%s,"hits":[' %
-                   (scanned, len(hits), b"true" if len(hits) >= 500 else b"false") +
-                   b",".join(hits) + b"]}")
+    folder = LogFolder(t, root)
+    fid, src, tail_doc, search_doc = folder.fid, folder.src, folder.tail_doc, folder.search_doc
 
     def not_allowed(name):
         return doc(b'{"ok":false,"error":"source_not_allowed","message":"that path is not in this '

@@ -3,19 +3,9 @@ import json
 import os
 import urllib.parse
 
-from run import Case, doc, echo, json_str
+from run import Case, LogFolder, doc, echo, entry, json_str, write
 
 GIB = 1 << 30
-
-
-def entry(text, ts="", unit="", sev="info"):
-    return (b'{"ts":' + json_str(ts) + b',"unit":' + json_str(unit) + b',"sev":' + json_str(sev) +
-            b',"text":' + json_str(text) + b'}')
-
-
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
 
 
 def cases(t, tmp):
@@ -23,19 +13,15 @@ def cases(t, tmp):
     root = os.path.join(local, "wendquil")
     os.makedirs(root)
 
-    def fid(name):
-        return t.file_id(os.path.join(root, name))
+    folder = LogFolder(t, root)
+    fid = folder.fid
 
     def query(name, q, extra=""):
-        return f"action=search&src={urllib.parse.quote(fid(name), safe='')}&q={q}&scope=file{extra}"
+        return f"action=search&src={folder.src(name)}&q={q}&scope=file{extra}"
 
     def search_doc(name, q, scanned, hits, searched, next_before, truncated=False):
-        return doc(b'{"ok":true,"action":"search","plugin":"plugin_logs","utc":"U","src":' +
-                   json_str(fid(name)) + b',"label":' + json_str(name) + b',"q":' + json_str(q) +
-                   b',"scanned":%d,"count":%d,"max":500,"truncated":%s,"scope":"file",' %
-                   (scanned, len(hits), b"true" if truncated else b"false") +
-                   b'"searched_bytes":%d,"next_before":%d,"hits":[' % (searched, next_before) +
-                   b",".join(hits) + b"]}")
+        return folder.search_doc(name, q, scanned, hits, truncated,
+                                 b',"scope":"file","searched_bytes":%d,"next_before":%d' % (searched, next_before))
 
     out = []
 

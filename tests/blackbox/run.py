@@ -18,6 +18,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.parse
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Callable, Optional, Union
@@ -70,6 +71,46 @@ def doc(body: Union[str, bytes]) -> bytes:
     if isinstance(body, str):
         body = body.encode("utf-8", "surrogateescape")
     return JSON_HEADER + body + b"\n"
+
+
+def entry(text, ts="", unit="", sev="info") -> bytes:
+    """A log file's entry object."""
+    return (b'{"ts":' + json_str(ts) + b',"unit":' + json_str(unit) + b',"sev":' + json_str(sev) +
+            b',"text":' + json_str(text) + b'}')
+
+
+def write(path, data: bytes) -> None:
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+class LogFolder:
+    """A root's log files as one target names them, and the documents of their tails and searches."""
+
+    def __init__(self, target, root: str):
+        self.target = target
+        self.root = root
+
+    def fid(self, name: str) -> str:
+        return self.target.file_id(os.path.join(self.root, name))
+
+    def src(self, name: str) -> str:
+        return urllib.parse.quote(self.fid(name), safe="")
+
+    def tail_doc(self, name, requested, entries) -> bytes:
+        return doc(b'{"ok":true,"action":"tail","plugin":"plugin_logs","utc":"U","src":' +
+                   json_str(self.fid(name)) + b',"label":' + json_str(name) + b',"kind":"file",' +
+                   b'"requested":%d,"count":%d,"entries":[' % (requested, len(entries)) +
+                   b",".join(entries) + b"]}")
+
+    def search_doc(self, name, q, scanned, hits, truncated=None, after_truncated=b"") -> bytes:
+        if truncated is None:
+            truncated = len(hits) >= 500
+        return doc(b'{"ok":true,"action":"search","plugin":"plugin_logs","utc":"U","src":' +
+                   json_str(self.fid(name)) + b',"label":' + json_str(name) + b',"q":' + json_str(q) +
+                   b',"scanned":%d,"count":%d,"max":500,"truncated":%s' %
+                   (scanned, len(hits), b"true" if truncated else b"false") + after_truncated +
+                   b',"hits":[' + b",".join(hits) + b"]}")
 
 
 @dataclass

@@ -8,7 +8,9 @@ import { createRequire } from 'node:module';
 import { choose, followTick, lines, logFixture } from './harness.mjs';
 
 const AXE = createRequire(import.meta.url).resolve('axe-core/axe.min.js');
-const fx = logFixture('pl-a11y-');
+// 600 hits for "order": a whole-file search shows "Older matches".
+const fx = logFixture('pl-a11y-', { 'orders.log': Array.from({ length: 600 },
+  (_, i) => `2024-01-15 10:30:00,000 [4] INFO  App.Orders - order ${i + 1} für Zoë\n`).join('') });
 const APP = fx.app;
 const open = fx.open;
 
@@ -110,5 +112,55 @@ test('the source select, the log area and the groups of buttons have names; the 
   await page.$eval('#log', (l) => { l.scrollTop = 0; });
   await page.keyboard.press('PageDown');
   await page.waitForFunction(() => document.getElementById('log').scrollTop > 0);
+  await context.close();
+});
+
+test('no serious or critical violation with the time range closed, Older matches, a source age and Download off', async () => {
+  for (const theme of ['dark', 'light']) {
+    for (const width of [1280, 480]) {
+      const where = `${theme} at ${width}px`;
+      const { context, page } = await open(fx.direct + `/plugin_logs?theme=${theme}&since=2024-01-15T10:00&until=2024-01-15T11:00`,
+        { width, height: 800 });
+      await choose(page, fx.file('orders.log'));
+      await page.fill('#q', 'order');
+      await page.press('#q', 'Enter');
+      await page.waitForFunction(() => !document.getElementById('btnOlder').hidden);
+      assert.equal(await page.getAttribute('#btnFollow', 'aria-disabled'), 'true', where);
+      assert.equal(await page.locator('#srcAge.recent').count(), 1, where);
+      assert.deepEqual(await audit(page), [], `range and older, ${where}`);
+      await page.selectOption('#srcSel', 'event:System');
+      assert.equal(await page.getAttribute('#btnDownload', 'aria-disabled'), 'true', where);
+      assert.deepEqual(await audit(page), [], `event source, ${where}`);
+      await context.close();
+    }
+  }
+});
+
+test('the new controls have names and Tab reaches each of them', async () => {
+  const { context, page } = await open(fx.direct + '/plugin_logs');
+  await choose(page, fx.file('orders.log'));
+  assert.equal(await page.getByRole('group', { name: 'Time range' }).evaluate((e) => e.id), 'segRange');
+  assert.equal(await page.getByLabel('From', { exact: true }).evaluate((e) => e.id), 'tFrom');
+  assert.equal(await page.getByLabel('To', { exact: true }).evaluate((e) => e.id), 'tTo');
+  await page.fill('#q', 'order');
+  await page.press('#q', 'Enter');
+  await page.waitForFunction(() => !document.getElementById('btnOlder').hidden);
+  await page.fill('#tTo', '2030-01-01T00:00');
+  // Tab from the source list: every control in turn, the Follow button too while it is off.
+  await page.focus('#srcSel');
+  const reached = new Set();
+  for (let i = 0; i < 40; i++) {
+    await page.keyboard.press('Tab');
+    reached.add(await page.evaluate(() => document.activeElement.id || document.activeElement.textContent));
+  }
+  for (const want of ['Last 15 min', 'Last hour', 'Last 24 h', 'tFrom', 'tTo', 'btnAnyTime', 'btnFollow',
+    'btnDownload', 'btnOlder']) {
+    assert.ok(reached.has(want), `${want} not reached: ${[...reached].join(', ')}`);
+  }
+  // Enter on Older matches asks for them.
+  const asked = page.waitForRequest((r) => r.url().includes('before='));
+  await page.focus('#btnOlder');
+  await page.keyboard.press('Enter');
+  await asked;
   await context.close();
 });

@@ -13,6 +13,9 @@ import { chromium } from 'playwright-core';
 const HERE = path.dirname(fileURLToPath(import.meta.url));
 export const REPO = path.resolve(HERE, '../..');
 export const PROGRAM = process.env.PL_PROGRAM || path.join(REPO, 'build/linux/plugin_logs');
+// With PL_PROGRAM naming another build (one whose API is ahead, say), PL_PAGE_FROM names the
+// build whose page is shown: the page of one against the API of the other.
+const PAGE_FROM = process.env.PL_PAGE_FROM || '';
 export const OUT = path.join(HERE, 'output');
 // The sample event tool that the run command puts first on the program's PATH.
 export const SAMPLE_BIN = path.join(REPO, 'samples/bin');
@@ -144,6 +147,14 @@ export async function open(ws, url, { clock = false, storage = {}, scheme = 'dar
     await page.route((u) => !u.search.includes('action='), (route) => route.continue({
       headers: { ...route.request().headers(), 'x-zun-password': pageAuth },
     }));
+  }
+  if (PAGE_FROM) {
+    await page.route((u) => u.pathname !== '/host' && !u.search.includes('action='), (route) => {
+      const query = new URL(route.request().url()).search.slice(1);
+      const out = execFileSync(PAGE_FROM, [], { env: { QUERY_STRING: query } });
+      const body = out.subarray(out.indexOf('\r\n\r\n') + 4);
+      route.fulfill({ contentType: 'text/html; charset=utf-8', body });
+    });
   }
   if (prepare) await prepare(page);
   await page.goto(url);

@@ -80,12 +80,12 @@ test('a search keeps the filter; its marks and hit summary stay', async () => {
   await page.press('#q', 'Enter');
   await page.waitForFunction(() => / hits of /.test(document.getElementById('fCount').textContent));
   // Hits: lines 2, 20 to 29, 200 to 299; of them warn or err: 20, 21, 28 and the 200s.
-  assert.equal(await text(page, '#fCount'), '25 hits of 300 scanned \u00b7 11 err \u00b7 14 warn');
+  assert.equal(await text(page, '#fCount'), '25 hits of 300 scanned \u00b7 searched 11.9 KiB of 11.9 KiB \u00b7 11 err \u00b7 14 warn');
   assert.deepEqual(await sevs(page), ['err', 'warn']);
   assert.deepEqual((await numbers(page)).slice(0, 4), [20, 21, 28, 200]);
   assert.deepEqual(await page.$$eval('#log .ln mark', (m) => [...new Set(m.map((x) => x.textContent))]), ['line 2']);
   await level(page, 'all');
-  assert.equal(await text(page, '#fCount'), '111 hits of 300 scanned');
+  assert.equal(await text(page, '#fCount'), '111 hits of 300 scanned \u00b7 searched 11.9 KiB of 11.9 KiB');
   assert.equal(await page.locator('#log .ln mark').count(), 111);
   await context.close();
 });
@@ -105,6 +105,6 @@ test('a filter that leaves no row says so; All shows them again', async () => {
   await level(page, 'all');
   assert.equal(await text(page, '#log .ln .tx'), 'все в порядке');
   assert.equal(await text(page, '#log .ln .tx mark'), 'порядке');
-  assert.equal(await text(page, '#fCount'), '1 hits of 2 scanned');
+  assert.equal(await text(page, '#fCount'), '1 hits of 2 scanned \u00b7 searched 103 B of 103 B');
   await context.close();
 });

@@ -43,7 +43,7 @@ test('an answer overtaken by a later user action is dropped', async () => {
   const rows = [
     // name, the request held, the user action, what shows once both have answered
     ['a search', tick, (p) => search(p, 'line 29'),
-      { count: '11 hits of 300 scanned', pill: 'search', label: 'app.log' }],
+      { count: '11 hits of 300 scanned \u00b7 searched 11.9 KiB of 11.9 KiB', pill: 'search', label: 'app.log' }],
     ['a source change', tick, (p) => p.selectOption('#srcSel', id(CASE)),
       { count: '2 entries', pill: 'live 3s', label: 'case.log' }],
     ['a line-count button', tick, (p) => p.click('#segLines button[data-n="100"]'),

@@ -39,15 +39,17 @@ test('start-up lists sources, selects the first of the document and tails it', a
   assert.deepEqual(groups, ['Log files', 'Event logs']);
   assert.equal(await page.inputValue('#srcSel'), 'event:System');
   const opt = await page.$eval(`#srcSel option[value="${id(APP)}"]`, (o) => o.textContent);
-  assert.match(opt, /^app\.log {2}\(\d+\.\d KB\)$/);
+  // Written a moment ago: marked as changed within the hour.
+  assert.match(opt, /^\u25cf app\.log {2}\(\d+\.\d KB\) {2}\u00b7 just now$/);
   // No event tool on this machine: the System log cannot be read, and the page says so.
   await page.waitForFunction(() => /could not be read on this node/.test(document.getElementById('log').textContent));
   assert.equal(await text(page, '#fCount'), '0 entries');
   assert.equal(await text(page, '#pState'), 'error');
   await choose(page, APP);
   assert.equal(await text(page, '#fCount'), '200 entries');
+  // A log file's tail starts its cursor afresh.
   assert.ok(reqs.some((r) => r.url.endsWith('action=tail&lines=200&src=' + encodeURIComponent(id(APP)) +
-    '&multiline=1')));
+    '&multiline=1&after=')));
   const pos = await page.$eval('#log', (l) => l.scrollHeight - l.scrollTop - l.clientHeight);
   assert.ok(pos < 2, `not at the bottom: ${pos}`);
   assert.equal(await page.locator('#log .ln.err').count() > 0, true);
@@ -124,12 +126,12 @@ test('search highlights case-insensitively with the text\'s own characters', asy
   const pieces = await page.$eval('#log .ln .tx', (t) => [...t.childNodes].map(
     (n) => (n.nodeName === 'MARK' ? `[${n.textContent}]` : n.textContent)));
   assert.deepEqual(pieces, ['x', '[AB]', 'x', '[ab]']);
-  assert.equal(await text(page, '#fCount'), '1 hits of 2 scanned');
+  assert.equal(await text(page, '#fCount'), '1 hits of 2 scanned \u00b7 searched 20 B of 20 B');
   // Nothing found, then back to the tail with an empty query.
   await page.fill('#q', 'zzz');
   await page.click('#btnSearch');
   await page.waitForFunction(() => /No matches in the scanned window\./.test(document.getElementById('log').textContent));
-  assert.match(await text(page, '#fCount'), /^0 hits of 2 scanned$/);
+  assert.match(await text(page, '#fCount'), /^0 hits of 2 scanned \u00b7 searched 20 B of 20 B$/);
   await page.fill('#q', ' ');
   await page.press('#q', 'Enter');
   await page.waitForFunction(() => document.getElementById('fCount').textContent === '2 entries');
@@ -198,12 +200,12 @@ test('wrap, line counts and reload keep their state', async () => {
   await context.close();
 });
 
-test('the password comes from pwd, the per-node key or zun_active_pwd, as parameter and header', async () => {
+test('the password comes from pwd, the per-node key or zun_active_pwd; on the direct route in the header alone', async () => {
   const enc = encodeURIComponent(PASSWORD);
   const rows = [
-    ['?pwd=' + enc, { zun_active_pwd: 'wrong', zun_pwd_alpha: 'wrong' }, '&pwd=' + enc],
-    ['?node=alpha', { zun_pwd_alpha: PASSWORD, zun_active_pwd: 'wrong' }, '&node=alpha&pwd=' + enc],
-    ['', { zun_pwd_alpha: 'wrong', zun_active_pwd: PASSWORD }, '&pwd=' + enc],
+    ['?pwd=' + enc, { zun_active_pwd: 'wrong', zun_pwd_alpha: 'wrong' }, ''],
+    ['?node=alpha', { zun_pwd_alpha: PASSWORD, zun_active_pwd: 'wrong' }, '&node=alpha'],
+    ['', { zun_pwd_alpha: 'wrong', zun_active_pwd: PASSWORD }, ''],
   ];
   for (const [query, storage, suffix] of rows) {
     const { context, page, reqs } = await open(guarded + '/plugin_logs' + query,
@@ -246,7 +248,7 @@ test('hub route: API queries ride after a second ? in the plugin value', async (
   const api = hubSeen.filter((r) => r.url.startsWith('/plugins'));
   assert.equal(api[0].url, '/plugins?plugin=logs?action=sources&node=alpha&id=7');
   assert.ok(api.some((r) => r.url === '/plugins?plugin=logs?action=tail&lines=200&src=' +
-    encodeURIComponent(id(APP)) + '&multiline=1&node=alpha&id=7'));
+    encodeURIComponent(id(APP)) + '&multiline=1&after=&node=alpha&id=7'));
   assert.equal(await text(page, '#fCount'), '200 entries');
   await context.close();
 });

@@ -129,7 +129,10 @@ void respond_tail(const LogSource *row, const EntryRequest *req, const char *utc
 		return;
 	}
 	/* Nothing is written before the reader returns, so a failure never leaves half a document. */
-	int32_t result = run_reader(row, &ring, req->lines, req, 0);
+	int following = req->after != NULL && strncmp(row->id, "file:", 5) == 0;
+	CursorAnswer cursor;
+	int32_t result = following ? tail_after_cursor(row->id + 5, req->after, req->multiline, &ring, &cursor)
+				   : run_reader(row, &ring, req->lines, req, 0);
 	json_header();
 	if (result < 0) {
 		out_printf("{\"ok\":false,\"error\":\"unreadable_source\",\"message\":\"the source could not be "
@@ -148,7 +151,13 @@ void respond_tail(const LogSource *row, const EntryRequest *req, const char *utc
 	out_printf(",\"kind\":");
 	json_str(row->kind);
 	write_range_echo(req);
-	out_printf(",\"requested\":%d,\"count\":%d,\"entries\":[", req->lines, ring.count);
+	out_printf(",\"requested\":%d,\"count\":%d", req->lines, ring.count);
+	if (following) {
+		/* The cursor's characters need no escape. */
+		out_printf(",\"cursor\":\"%s\",\"reset\":%s%s", cursor.cursor, cursor.reset ? "true" : "false",
+			   cursor.continues ? ",\"continues\":true" : "");
+	}
+	out_text(",\"entries\":[");
 	write_entries(&ring, 0);
 	out_printf("]}\n");
 	collector_free(&ring);

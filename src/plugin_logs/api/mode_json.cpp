@@ -14,6 +14,9 @@ enum {
 	FLAG_PARAM_SIZE = 8,
 	SCOPE_PARAM_SIZE = 8,
 	BEFORE_PARAM_SIZE = 32,
+	/* Room for a cursor with every character percent-encoded and one byte more: a longer
+	 * value is cut, and still refused as too long. */
+	AFTER_PARAM_SIZE = 3 * CURSOR_TEXT_LEN + 2,
 	UTC_TEXT_SIZE = 40
 };
 
@@ -165,11 +168,15 @@ int mode_json(const char *qs)
 	char before[BEFORE_PARAM_SIZE];
 	get_query_val(qs, "scope", scope, sizeof(scope));
 	int before_given = get_query_val(qs, "before", before, sizeof(before));
-	EntryRequest req = {lines, q, flag_on(qs, "multiline"), strcmp(scope, "file") == 0, -1, 0, before, &range};
+	EntryRequest req = {lines, q, flag_on(qs, "multiline"), strcmp(scope, "file") == 0, -1, 0, before, NULL, &range};
 	if (before_given) {
 		req.before = offset_value(before);
 		req.before_bad = req.before < 0;
 	}
+	/* A tail of a time range is no follower's: a cursor goes with the newest lines only. */
+	char after[AFTER_PARAM_SIZE];
+	if (get_query_val(qs, "after", after, sizeof(after)) && !time_range_active(&range))
+		req.after = after;
 	if (is_download)
 		respond_download(row);
 	else if (is_tail)

@@ -97,6 +97,17 @@ FILE *plat_log_open(const char *path);
 /* The size of an open log now. Returns 1, or 0 when it cannot be had. */
 int plat_log_size(FILE *f, int64_t *size);
 
+/* What tells one file from every other on the machine, and its size, as the open stream shows
+ * them: Windows gives the volume serial number and the file index, POSIX the device and inode. */
+struct PlatFileId {
+	uint64_t volume;
+	uint64_t index;
+	int64_t size;
+};
+
+/* Fills id for the file f has open. Returns 1, or 0 when the system cannot say. */
+int plat_file_id(FILE *f, PlatFileId *id);
+
 /* A zero-filled array of count records of size bytes, released with plat_free_zeroed and the
  * same count and size; null when it cannot be had. Large arrays are asked for in huge pages
  * where the system offers them: a tail ring of 2000 entries spans 570 ordinary pages, and

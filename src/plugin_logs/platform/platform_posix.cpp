@@ -224,6 +224,17 @@ FILE *plat_log_open(const char *path)
 	return f;
 }
 
+int plat_file_id(FILE *f, PlatFileId *id)
+{
+	struct stat st;
+	if (fstat(fileno(f), &st) != 0)
+		return 0;
+	id->volume = (uint64_t)st.st_dev;
+	id->index = (uint64_t)st.st_ino;
+	id->size = (int64_t)st.st_size;
+	return 1;
+}
+
 /* Arrays from this size on are mapped whole, in aligned huge pages. */
 static const size_t HUGE_PAGE = (size_t)2 << 20;
 

@@ -449,6 +449,18 @@ FILE *plat_log_open(const char *path)
 	return f;
 }
 
+int plat_file_id(FILE *f, PlatFileId *id)
+{
+	HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
+	BY_HANDLE_FILE_INFORMATION bi;
+	if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &bi))
+		return 0;
+	id->volume = bi.dwVolumeSerialNumber;
+	id->index = ((uint64_t)bi.nFileIndexHigh << 32) | bi.nFileIndexLow;
+	id->size = (int64_t)(((uint64_t)bi.nFileSizeHigh << 32) | bi.nFileSizeLow);
+	return 1;
+}
+
 void *plat_alloc_zeroed(size_t count, size_t size)
 {
 	/* Large pages need a privilege a CGI process does not hold. */

@@ -60,6 +60,11 @@ struct EntryBuilder {
 	int64_t line_at;    /* where the line being read began */
 	int64_t last_start; /* the entry kept last, or -1 */
 	int failed;         /* the file could not be read back */
+	/* For a follower, who reads on from where a tail stopped. */
+	int64_t piece_at;   /* where the piece being handled begins, or -1 inside a line */
+	int64_t kept_at;    /* where the entry kept last began, or -1 inside a line */
+	int kept_joins;     /* ... and whether lines without a timestamp after it join it */
+	int64_t line_end;   /* just past the last line feed read, or -1 */
 	char scratch[SHAPE_SCRATCH_SIZE];
 	char back[ENTRY_BACK_SIZE];
 };
@@ -71,6 +76,10 @@ static void builder_init(EntryBuilder *b, EntryCollector *col, const char *query
 	b->last_start = -1;
 	b->failed = 0;
 	b->line_at = 0;
+	b->piece_at = -1;
+	b->kept_at = -1;
+	b->kept_joins = 0;
+	b->line_end = -1;
 	b->mid_file = mid_file;
 	b->col = col;
 	b->query = query != NULL ? query : "";
@@ -128,6 +137,10 @@ static void builder_start(EntryBuilder *b, const LineShape *s, int lineage, int 
 				s->sev, EVENT_ID_NONE) != NULL;
 	b->current = 1;
 	b->lineage = lineage;
+	if (b->kept) {
+		b->kept_at = b->piece_at;
+		b->kept_joins = lineage != LINEAGE_LINE;
+	}
 	b->matched = b->query_len == 0 || (line_has && shape_passes(s, b->query, b->query_len));
 	if (lineage == LINEAGE_STAMPED && s->has_ts && b->kept && b->col->stamped_from < 0)
 		b->col->stamped_from = b->col->taken - 1;
@@ -194,6 +207,8 @@ static void builder_line(EntryBuilder *b, const char *piece, size_t len, int end
 {
 	int continued = b->line_open;
 	b->line_open = !ends_line;
+	if (continued)
+		b->piece_at = -1;
 	if (!b->multiline) {
 		/* Every field is a piece of the line: a line without the query holds no hit and
 		 * needs no parsing, but for its timestamp, which places the lines after it in a
@@ -322,6 +337,7 @@ struct FeedLimits {
 	int64_t budget;    /* bytes */
 	int32_t max_lines; /* lines handled */
 	int64_t taken_max; /* entries the collector may have taken; more: the last is taken back */
+	int64_t stop;      /* no line at or past this offset is read; -1 for none */
 };
 
 /* Reads f from its position into b, chunk by chunk (2047 bytes at most, ending after a line
@@ -342,6 +358,9 @@ static int32_t feed_lines(FILE *f, int cut, EntryBuilder *b, const FeedLimits *l
 		size_t got = line_reader_next(&reader, &line, &len, LINE_PIECE_MAX);
 		if (got == 0)
 			break;
+		/* A file changed under the reader may put a line across the stop: it ends there. */
+		if (limits->stop >= 0 && at + (int64_t)got > limits->stop)
+			break;
 		/* Bytes given back count once, when first read. */
 		budget -= (int64_t)(got - carried);
 		/* A chunk the buffer cut, not a line feed, ends on a whole character: the bytes of
@@ -352,6 +371,8 @@ static int32_t feed_lines(FILE *f, int cut, EntryBuilder *b, const FeedLimits *l
 		carried = len - keep;
 		int64_t piece_at = at;
 		at += (int64_t)(got - carried);
+		if (line[got - 1] == '\n' && carried == 0)
+			b->line_end = at;
 		/* The window began inside a line: drop chunks up to its first line end. */
 		if (cut && handled == 0 && len != 0 && line[len - 1] != '\n') {
 			carried = 0;
@@ -362,10 +383,12 @@ static int32_t feed_lines(FILE *f, int cut, EntryBuilder *b, const FeedLimits *l
 			break;
 		const char *piece = line;
 		size_t piece_len = keep;
+		b->piece_at = piece_at;
 		if (cut && handled == 0) {
 			size_t rest = cut_character_rest(line, keep);
 			piece += rest;
 			piece_len -= rest;
+			b->piece_at = -1;
 		}
 		/* Most lines are UTF-8 already, and the platform's conversion checks it again. */
 		if (utf8_valid_len(piece, piece_len) != piece_len)
@@ -408,7 +431,7 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
 		builder.size = size;
 	}
 	FeedLimits limits = {(size - from) + GROWTH_ALLOWANCE, col->is_ring ? INT32_MAX : SEARCH_SCAN_MAX,
-			     INT64_MAX};
+			     INT64_MAX, -1};
 	return feed_lines(f, cut, &builder, &limits);
 }
 
@@ -425,11 +448,11 @@ int32_t read_log_range(FILE *f, int64_t from, int64_t end, int cut, const TimeRa
 	/* Whole entries are built line by line, as a tail builds them, so that each is judged by
 	 * its own timestamp. The range's end is a line start: reading stops there, also in a
 	 * growing file. */
-	FeedLimits limits = {end - from, col->is_ring ? INT32_MAX : SEARCH_SCAN_MAX, INT64_MAX};
+	FeedLimits limits = {end - from, col->is_ring ? INT32_MAX : SEARCH_SCAN_MAX, INT64_MAX, -1};
 	return feed_lines(f, cut, &builder, &limits);
 }
 
-FILE *open_log_span(const char *path, TimeRange *r, LogSpan *span)
+FILE *open_log_range(const char *path, TimeRange *r, RangeSpan *span)
 {
 	PlatFileInfo info;
 	if (!plat_file_info(path, &info) || info.is_dir)
@@ -457,14 +480,31 @@ int32_t read_log_file_range(const char *path, const char *query, int multiline, 
 			    EntryCollector *col)
 {
 	TimeRange r = *range;
-	LogSpan span;
-	FILE *f = open_log_span(path, &r, &span);
+	RangeSpan span;
+	FILE *f = open_log_range(path, &r, &span);
 	if (f == NULL)
 		return -1;
 	/* The range's start is a line start; a window cut short of it is not. */
 	int inside = span.start > span.lo;
 	int32_t handled = read_log_range(f, span.start, span.hi, inside, &r, inside, query, multiline, col);
 	fclose(f);
+	return handled;
+}
+
+int32_t read_log_span(FILE *f, LogSpan *span, int multiline, EntryCollector *ring)
+{
+	EntryBuilder builder;
+	builder_init(&builder, ring, NULL, multiline, span->joins);
+	builder.from = span->from;
+	if (time_range_active(span->range)) {
+		builder.range = span->range;
+		builder.in_range = span->from > span->range_lo;
+	}
+	FeedLimits limits = {(span->size - span->from) + GROWTH_ALLOWANCE, INT32_MAX, INT64_MAX, span->stop};
+	int32_t handled = feed_lines(f, span->cut, &builder, &limits);
+	span->line_end = builder.line_end;
+	span->last_start = builder.kept_at;
+	span->last_joins = builder.kept_joins;
 	return handled;
 }
 
@@ -477,7 +517,7 @@ int read_entry_at(FILE *f, int64_t start, int64_t size, EntryCollector *col)
 	builder_init(&builder, col, NULL, 1, start > 0);
 	builder.from = start;
 	/* One entry: its lines, each perhaps in parts, and the line that begins the next. */
-	FeedLimits limits = {size - start, ENTRY_TEXT_MAX + 2 * ENTRY_LINES_MAX + 1, taken + 1};
+	FeedLimits limits = {size - start, ENTRY_TEXT_MAX + 2 * ENTRY_LINES_MAX + 1, taken + 1, -1};
 	feed_lines(f, 0, &builder, &limits);
 	return col->taken > taken;
 }

@@ -17,12 +17,12 @@ static size_t count_line_feeds(const char *s, size_t n)
 	return count;
 }
 
-/* Offset just after the wanted-th line feed counted back from end, not before start; -1 when
- * the window holds fewer, or on a read error. */
-static int64_t after_nth_line_feed_from_end(FILE *f, int64_t start, int64_t end, int32_t wanted)
+/* Offset just after the wanted-th line feed counted back from the end, not before start;
+ * -1 when the window holds fewer, or on a read error. */
+static int64_t after_nth_line_feed_from_end(FILE *f, int64_t start, int64_t size, int32_t wanted)
 {
 	char block[BACK_BLOCK_SIZE];
-	int64_t pos = end;
+	int64_t pos = size;
 	size_t left = (size_t)wanted;
 	while (pos > start) {
 		size_t n = pos - start < BACK_BLOCK_SIZE ? (size_t)(pos - start) : (size_t)BACK_BLOCK_SIZE;
@@ -46,48 +46,44 @@ static int64_t after_nth_line_feed_from_end(FILE *f, int64_t start, int64_t end,
 	return -1;
 }
 
-/* The stretch of a log a tail reads back from. */
-struct TailWindow {
-	int64_t start;          /* reading goes no further back */
-	int64_t end;            /* ... and reads back from here: the file's size or the range's end */
-	int64_t size;
-	int start_cut;          /* start lies inside a line */
-	const TimeRange *range; /* entries kept, or null for all (then reading follows growth) */
-	int64_t range_lo;       /* where the range's first entry begins */
-};
-
-/* Reads the lines after the wanted-th line feed back from the window's end into ring, as
- * read_log_file would read them. Returns the lines handled, or -1; *whole is set when that
- * took the window from its start. */
-static int32_t read_last_lines(FILE *f, const TailWindow *w, int32_t wanted, int multiline, EntryCollector *ring,
-			       int *whole)
+/* Reads the lines after the wanted-th line feed from the end of the window into ring, as
+ * read_log_file would read them. Returns the lines handled, or -1; *whole is set when that took
+ * the window from its start, and read receives the forward read. */
+static int32_t read_last_lines(FILE *f, const LogSpan *window, int32_t wanted, int multiline, EntryCollector *ring,
+			       LogSpan *read, int *whole)
 {
-	int64_t start = w->start;
-	int64_t from = after_nth_line_feed_from_end(f, start, w->end, wanted);
-	if (from > start && w->start_cut) {
+	int64_t start = window->from;
+	int64_t end = window->stop >= 0 ? window->stop : window->size;
+	int64_t from = after_nth_line_feed_from_end(f, start, end, wanted);
+	if (from > start && window->cut) {
 		/* In a cut window the forward reader drops chunks until one ends in a line feed;
 		 * our lines must lie past that point for both to agree. */
 		int64_t first_end = plat_seek(f, start) == 0 ? read_chunk_at_resync_end(f, start, from) : -1;
 		if (first_end < 0 || first_end > from)
 			from = -1;
 	}
-	int cut = 0;
+	*read = *window;
 	*whole = from <= start;
-	if (from <= start) {
-		from = start;
-		cut = w->start_cut;
+	if (from > start) {
+		/* Past the window's start, as past a file's: what comes before is unknown. */
+		read->from = from;
+		read->cut = 0;
+		read->joins = 1;
 	}
-	if (plat_seek(f, from) != 0)
+	if (plat_seek(f, read->from) != 0)
 		return -1;
 	collector_reset(ring);
-	if (w->range != NULL)
-		return read_log_range(f, from, w->end, cut, w->range, from > w->range_lo, NULL, multiline, ring);
-	return read_log_lines(f, from, w->size, cut, NULL, multiline, ring);
+	return read_log_span(f, read, multiline, ring);
 }
 
-/* The tail of the window into ring; see tail_log_file. */
-static int32_t tail_window(FILE *f, const TailWindow *w, int multiline, EntryCollector *ring)
+int32_t tail_log_span(FILE *f, LogSpan *window, int whole_lines, int multiline, EntryCollector *ring,
+		      int64_t *read_from)
 {
+	if (whole_lines) {
+		/* A line still being written is left for a later read. */
+		int64_t end = after_nth_line_feed_from_end(f, window->from, window->size, 1);
+		window->stop = end >= 0 ? end : window->from;
+	}
 	/* Every line gives at least one entry, so the lines after the (capacity+1)-th line feed
 	 * from the end are enough; a line feed is always where a chunk ends. Joined lines give
 	 * fewer: then more lines are read, until the ring holds only entries that a stamped line
@@ -96,18 +92,23 @@ static int32_t tail_window(FILE *f, const TailWindow *w, int multiline, EntryCol
 	int64_t wanted = (int64_t)ring->capacity + 1;
 	int32_t handled;
 	int whole;
+	LogSpan read;
 	for (;;) {
-		handled = read_last_lines(f, w, (int32_t)wanted, multiline, ring, &whole);
+		handled = read_last_lines(f, window, (int32_t)wanted, multiline, ring, &read, &whole);
 		if (handled < 0 || whole)
 			break;
 		int short_of_stamped = multiline && !(ring->stamped_from >= 0 &&
 						      ring->taken - ring->stamped_from >= ring->capacity);
 		/* Lines outside a range give no entry: read further back for them too. */
-		int short_of_range = w->range != NULL && ring->count < ring->capacity;
+		int short_of_range = window->range != NULL && ring->count < ring->capacity;
 		if (!short_of_stamped && !short_of_range)
 			break;
 		wanted = wanted * 4 > INT32_MAX ? INT32_MAX : wanted * 4;
 	}
+	*read_from = read.from;
+	window->line_end = read.line_end;
+	window->last_start = read.last_start;
+	window->last_joins = read.last_joins;
 	return handled;
 }
 
@@ -117,8 +118,9 @@ int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring)
 	FILE *f = open_log_window(path, &start, &size);
 	if (f == NULL)
 		return -1;
-	TailWindow w = {start, size, size, start > 0, NULL, 0};
-	int32_t handled = tail_window(f, &w, multiline, ring);
+	LogSpan window = {start, size, -1, start > 0, start > 0, -1, -1, 0, NULL, 0};
+	int64_t read_from;
+	int32_t handled = tail_log_span(f, &window, 0, multiline, ring, &read_from);
 	fclose(f);
 	return handled;
 }
@@ -126,13 +128,14 @@ int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring)
 int32_t tail_log_range(const char *path, int multiline, const TimeRange *range, EntryCollector *ring)
 {
 	TimeRange r = *range;
-	LogSpan span;
-	FILE *f = open_log_span(path, &r, &span);
+	RangeSpan span;
+	FILE *f = open_log_range(path, &r, &span);
 	if (f == NULL)
 		return -1;
 	/* The range's end is read back from as the file's end is; its start is a line start. */
-	TailWindow w = {span.start, span.hi, span.size, span.start > span.lo, &r, span.lo};
-	int32_t handled = tail_window(f, &w, multiline, ring);
+	LogSpan window = {span.start, span.size, span.hi, span.start > span.lo, span.start > 0, -1, -1, 0, &r, span.lo};
+	int64_t read_from;
+	int32_t handled = tail_log_span(f, &window, 0, multiline, ring, &read_from);
 	fclose(f);
 	return handled;
 }

@@ -128,12 +128,13 @@ function buildRow(row, hl) {
 	return ln;
 }
 
-function appendRows(rows, hl) {
+// Adds rows at the end of the log area, or before the row `at`.
+function appendRows(rows, hl, at) {
 	var f = document.createDocumentFragment(), h = fold(hl);
 	rows.forEach(function (r) {
 		f.appendChild(buildRow(r, h));
 	});
-	ui.log.appendChild(f);
+	ui.log.insertBefore(f, at || null);
 }
 
 // The entry behind a row of the log area, or null.
@@ -225,6 +226,32 @@ function carriesOnFrom(shown, rows) {
 	return -1;
 }
 
+// How rows carry on from the shown ones: the first `drop` shown rows go, the `keep` after them
+// stay, any shown after those go too, and rows from index keep on are new. Following by cursor
+// with whole entries can bring the last shown entry back grown by further lines: then it alone
+// is replaced. Null when rows do not carry on from the shown ones.
+function carryOver(shown, rows) {
+	var k = carriesOnFrom(shown, rows);
+	if (k >= 0)
+		return { drop: k, keep: shown.length - k };
+	k = carriesOnFrom(shown.slice(0, -1), rows);
+	if (k >= 0)
+		return { drop: k, keep: shown.length - 1 - k };
+	return null;
+}
+
+// Whether rows are the shown ones with older rows above them (a whole-file search going back).
+function extendsAbove(shown, rows) {
+	var above = rows.length - shown.length;
+	if (above <= 0 || !shown.length)
+		return false;
+	for (var i = 0; i < shown.length; i++) {
+		if (!sameRow(shown[i], rows[above + i]))
+			return false;
+	}
+	return true;
+}
+
 // A failure notice stands until the next answer: a level change leaves it.
 function showNotice(text, failure) {
 	var shown = state.shown;
@@ -275,27 +302,33 @@ function rowOf(entry) {
 }
 
 // The one place that changes the log area: rows the same as shown leave it alone, rows that
-// carry on from them drop the rows gone at the top and add the new ones, anything else
+// carry on from them drop the rows gone at the top and add the new ones (the last shown one
+// replaced when it grew), older rows above the shown ones are inserted there, anything else
 // rebuilds it. Returns whether it changed. The current row stays marked while its entry is
 // shown.
 function renderRows(rows, hl, count) {
 	setText(ui.fCount, count);
 	if (!rows.length)
 		return showNotice(emptyText());
-	var shown = state.shown;
-	var k = shown && shown.hl === hl ? carriesOnFrom(shown.rows, rows) : -1;
-	if (k === 0 && rows.length === shown.rows.length) {
+	var shown = state.shown, same = shown && shown.hl === hl;
+	var c = same ? carryOver(shown.rows, rows) : null;
+	if (c && c.drop === 0 && c.keep === shown.rows.length && rows.length === c.keep) {
 		shown.rows = rows;
 		return false;
 	}
 	var entry = entryOf(state.current), focused = hasFocus(state.current);
-	if (k < 0) {
+	if (c) {
+		var i, gone = shown.rows.length - c.drop - c.keep;
+		for (i = 0; i < c.drop; i++)
+			ui.log.removeChild(ui.log.firstChild);
+		for (i = 0; i < gone; i++)
+			ui.log.removeChild(ui.log.lastChild);
+		appendRows(rows.slice(c.keep), hl);
+	} else if (same && extendsAbove(shown.rows, rows)) {
+		appendRows(rows.slice(0, rows.length - shown.rows.length), hl, ui.log.firstChild);
+	} else {
 		ui.log.textContent = '';
 		appendRows(rows, hl);
-	} else {
-		for (var i = 0; i < k; i++)
-			ui.log.removeChild(ui.log.firstChild);
-		appendRows(rows.slice(shown.rows.length - k), hl);
 	}
 	state.shown = { rows: rows, hl: hl, notice: '', failure: false };
 	if (state.current && !state.current.isConnected) {
@@ -328,9 +361,10 @@ function atArrivalEnd() {
 }
 
 // How many rows the shown ones gained where new entries arrive; 0 when they do not carry on.
+// A last entry that came back grown is not a new one.
 function addedAtEnd(before, rows) {
-	var k = carriesOnFrom(before, rows);
-	return k < 0 ? 0 : rows.length - (before.length - k);
+	var c = carryOver(before, rows);
+	return c ? Math.max(0, rows.length - (before.length - c.drop)) : 0;
 }
 
 function clearArrivals() {

@@ -24,19 +24,129 @@ function leaveSearch() {
 	runSearch();
 }
 
+// The follow control shows the user's choice, or that a range with an end is not followed
+// (it stays reachable, saying why it does nothing).
+function showFollow() {
+	var b = ui.follow, ended = !!state.until;
+	b.classList.toggle('on', state.follow && !ended);
+	b.setAttribute('aria-disabled', ended ? 'true' : 'false');
+	b.textContent = ended ? 'Follow off: range ends' : state.follow ? 'Follow' : 'Paused';
+	b.title = ended ? 'Following is off while the time range has an end (To); clear To to follow' : '';
+}
+
 function toggleFollow() {
-	var b = ui.follow;
+	if (state.until)
+		return;
 	state.follow = !state.follow;
-	b.classList.toggle('on', state.follow);
-	b.textContent = state.follow ? 'Follow' : 'Paused';
+	showFollow();
 	if (state.follow && state.mode === 'search')
 		state.mode = 'tail';
 	refresh();
 }
 
+// ---- The time range
+
+function two(n) {
+	return (n < 10 ? '0' : '') + n;
+}
+
+// YYYY-MM-DDTHH:MM:SS in the browser's local time, which is what the rows show.
+function localStamp(date) {
+	return date.getFullYear() + '-' + two(date.getMonth() + 1) + '-' + two(date.getDate()) + 'T' +
+		two(date.getHours()) + ':' + two(date.getMinutes()) + ':' + two(date.getSeconds());
+}
+
+// A new range is a new view: tail or search it afresh, and follow it only while it has no end.
+function setRange(since, until) {
+	state.since = since;
+	state.until = until;
+	if (ui.from.value !== since)
+		ui.from.value = since;
+	if (ui.to.value !== until)
+		ui.to.value = until;
+	showFollow();
+	refresh();
+}
+
+// The shortcuts fill From with the time that many minutes ago and leave To open.
+function lastMinutes(minutes) {
+	setRange(localStamp(new Date(Date.now() - minutes * 60000)), '');
+}
+
+// ---- Download
+
+// Saves a URL or a blob's object URL under the server's name for it.
+function save(href, name) {
+	var a = document.createElement('a');
+	a.href = href;
+	a.download = name;
+	a.hidden = true;
+	document.body.appendChild(a);
+	a.click();
+	document.body.removeChild(a);
+}
+
+function showDownloadResult(text) {
+	var b = ui.download;
+	b.textContent = text;
+	setTimeout(function () {
+		b.textContent = 'Download';
+	}, 1400);
+}
+
+// The file name of an attachment ("filename*=UTF-8''..."), or the fallback.
+function attachmentName(disposition, fallback) {
+	var m = /filename\*=UTF-8''([^;]+)/i.exec(disposition || '');
+	if (m) {
+		try {
+			return decodeURIComponent(m[1]);
+		} catch {
+			// A name that does not decode: the fallback.
+		}
+	}
+	return fallback;
+}
+
+// The whole log file, as the server sends it. A link cannot carry the password header, so on
+// the direct route with such a password the file is fetched with the header and saved from
+// memory; otherwise the link itself is followed (through the hub, or with a password only the
+// query can carry, that is where it travels, as with every request).
+function download() {
+	if (!isFile(state.src))
+		return;
+	var query = 'action=download&src=' + encodeURIComponent(state.src);
+	var s = sourceOf(state.src), name = s ? s.label : 'log';
+	if (!state.pwd || passwordInQuery()) {
+		save(apiUrl(query), '');
+		return;
+	}
+	ui.download.textContent = 'Downloading\u2026';
+	fetch(apiUrl(query), { cache: 'no-store', headers: passwordHeaders() }).then(function (r) {
+		if (/^application\/json/.test(r.headers.get('content-type') || '')) {
+			return r.json().then(function (d) {
+				throw new Error(d && (d.message || d.error) || 'download failed');
+			});
+		}
+		var disposition = r.headers.get('content-disposition');
+		return r.blob().then(function (blob) {
+			var url = URL.createObjectURL(blob);
+			save(url, attachmentName(disposition, name));
+			// The browser has taken the bytes once the save has started.
+			setTimeout(function () {
+				URL.revokeObjectURL(url);
+			}, 60000);
+			showDownloadResult('Download');
+		});
+	}).catch(function (e) {
+		setText(ui.fNote, e && e.message ? e.message : 'download failed');
+		showDownloadResult('Download failed');
+	});
+}
+
 // The rows already received, under another level; the request they came from stands.
 function setLevel(level) {
 	state.level = level;
+	state.cursor = '';
 	clearArrivals();
 	if (state.shown && !state.shown.failure) {
 		var bottom = atBottom();
@@ -90,6 +200,8 @@ function attachControls() {
 		state.query = '';
 		ui.q.value = '';
 		state.open = new Set();
+		showAge();
+		showDownload();
 		refresh();
 	});
 	ui.segLines.addEventListener('click', function (e) {
@@ -108,6 +220,21 @@ function attachControls() {
 		setLevel(b.getAttribute('data-level'));
 	});
 	ui.follow.addEventListener('click', toggleFollow);
+	ui.range.addEventListener('click', function (e) {
+		var b = e.target.closest('button[data-minutes]');
+		if (b)
+			lastMinutes(parseInt(b.getAttribute('data-minutes'), 10));
+	});
+	$('btnAnyTime').addEventListener('click', function () {
+		setRange('', '');
+	});
+	[ui.from, ui.to].forEach(function (input) {
+		input.addEventListener('change', function () {
+			setRange(ui.from.value, ui.to.value);
+		});
+	});
+	ui.download.addEventListener('click', download);
+	ui.olderBtn.addEventListener('click', searchOlder);
 	$('btnSearch').addEventListener('click', runSearch);
 	ui.q.addEventListener('keydown', function (e) {
 		if (e.key === 'Enter')
@@ -160,4 +287,5 @@ function attachControls() {
 readContext();
 attachControls();
 readView();
+showFollow();
 loadSources().then(refresh);

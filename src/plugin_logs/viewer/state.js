@@ -1,5 +1,9 @@
 // The page's state, the one record the script's files share, and small helpers on elements.
 
+// First of all, before anything can read or copy the address: a password it carries moves to
+// the tab's session storage and leaves the address (takeAddressPassword, in requests.js).
+var OPENED_PWD = takeAddressPassword();
+
 // Everything the page knows and decides lives here; the other files read and write it, and
 // keep nothing of their own between events.
 var state = {
@@ -10,13 +14,30 @@ var state = {
 	sid: '',
 	pwd: '',
 	src: '',
+	// The sources as last listed (size and mtime of the current one are read from there).
+	sources: [],
+	// The list's own time (its utc, Unix seconds), against which the files' mtimes are aged.
+	listedAt: 0,
 	lines: 200,
+	// Whether the user wants the tail followed; it is followed only while the time range has no
+	// end (following()).
 	follow: true,
+	// The time range, as sent: YYYY-MM-DDTHH:MM[:SS] in the browser's local time, or empty.
+	since: '',
+	until: '',
+	// Where the next follow tick of a log file carries on (the server's opaque cursor); empty
+	// asks for a whole tail. Any change of what is shown starts over with it empty.
+	cursor: '',
 	timer: null,
 	busy: false,
 	last: [],
 	query: '',
 	mode: 'tail',
+	// A whole-file search goes back through the file in steps: the bytes searched so far, and
+	// the offset the next step ("Older matches") starts from, -1 once the start was reached.
+	searched: 0,
+	scanned: 0,
+	older: -1,
 	// The rows of last shown: 'all', 'warn' (warn and err) or 'err'. last keeps every row
 	// received, so the filter needs no request; lastHl and lastNoun say how last is shown and
 	// counted (the highlight, and " entries" or the hit summary after the number).
@@ -53,7 +74,13 @@ var ui = {
 	segLevel: $('segLevel'),
 	follow: $('btnFollow'),
 	copy: $('btnCopy'),
+	download: $('btnDownload'),
 	newBtn: $('btnNew'),
+	olderBtn: $('btnOlder'),
+	from: $('tFrom'),
+	to: $('tTo'),
+	range: $('segRange'),
+	age: $('srcAge'),
 };
 
 function $(id) {
