@@ -106,6 +106,8 @@ struct EntryCollector {
  * tail's window and more. */
 #define ENTRY_ARENA_SIZE ((size_t)9 << 20)
 
+struct TimeRange;
+
 /* An entry as the request wants it read. */
 struct EntryRequest {
 	int32_t lines;      /* a tail's entries, 1 .. LINES_MAX */
@@ -116,6 +118,7 @@ struct EntryRequest {
 	int32_t before_bad; /* before was given and is not a byte offset */
 	const char *before_text; /* as given */
 	const char *after;  /* a log file tail's cursor ("" for the first); null: not following */
+	const TimeRange *range; /* since and until; null for all time */
 };
 
 /* Receives one finished entry; the sink copies it. */
@@ -359,6 +362,57 @@ struct TsFields { int32_t year; /* 0: the layout has none (syslog, logcat) */ in
 /* Returns 1 and fills f when ts[0..len) is one of the recognised layouts, else 0. */
 int ts_fields(const char *ts, size_t len, TsFields *f);
 
+/* readers/time_range.cpp */
+/* A request's since or until value, raw, is cut to this before it is decoded: room for the
+ * 31 bytes a refusal echoes with each byte percent-encoded. The accepted forms have 16 or 19
+ * characters. */
+enum { TIME_PARAM_SIZE = 3 * (REQUESTED_ECHO_SIZE - 1) + 1, TIME_TEXT_SIZE = 20 };
+/* One end of a time range, as given: YYYY-MM-DDTHH:MM or YYYY-MM-DDTHH:MM:SS. */
+struct TimeBound {
+	int32_t given;
+	int32_t has_seconds;
+	TsFields at;        /* an until without seconds stands for its minute's last second */
+	int64_t key;        /* YYYYMMDDhhmmss, ordered as the moments are */
+	char text[TIME_TEXT_SIZE];
+};
+/* since and until, both inclusive, compared with an entry's timestamp as written (its date and
+ * time digits; a zone suffix is not applied). A timestamp without a year takes the year that
+ * puts it last at or before the file's modification (ref_*, in the node's local time). */
+struct TimeRange {
+	TimeBound since, until;
+	int32_t ref_year;   /* 0: not set, a timestamp without a year has no key */
+	int64_t ref_rest;   /* MMDDhhmmss of that moment */
+};
+/* Reads the since and until values (empty means not given) into r. Returns null, or the name
+ * of the first one that is not a valid moment ("since" is checked first). */
+const char *time_range_parse(TimeRange *r, const char *since, const char *until);
+/* 1 when r bounds anything (since or until given). */
+int time_range_active(const TimeRange *r);
+/* Sets the moment yearless timestamps are placed before: mtime, seconds since 1970 UTC. */
+void time_range_set_file_time(TimeRange *r, int64_t mtime);
+/* The key of the timestamp ts[0..len) as r compares it, or -1 when it is not a recognised
+ * timestamp. */
+int64_t time_range_key(const TimeRange *r, const char *ts, size_t len);
+/* The key of the timestamp that begins line[0..len) (a line as shape_log_line takes it), or
+ * -1 when it has none: shape_log_line's ts, found without reading the rest of the line.
+ * scratch as for shape_log_line. */
+int64_t time_range_line_key(const TimeRange *r, const char *line, size_t len, char *scratch);
+/* 1 when key lies within r. */
+int time_range_holds(const TimeRange *r, int64_t key);
+/* The event query for r's bounds, the node's local time turned into the UTC of SystemTime:
+ * *[System[TimeCreated[@SystemTime>='...' and @SystemTime<='...']]]. Returns 1, or 0 when r is
+ * not active or dst is too small (dst empty). */
+int event_time_query(const TimeRange *r, char *dst, size_t dst_size);
+
+/* readers/log_bisect.cpp */
+/* Finds the ends of r in the log f of size bytes by bisection on the lines' timestamps (each
+ * probe reads a few small blocks; lines without a timestamp are skipped): *lo the offset of the
+ * first timestamped line at or after since (0 without since), *hi the offset of the first after
+ * until (size without until), both line starts. Lines between them may still lie outside r
+ * when the log is not in order: filter them. r must have its file time set
+ * (time_range_set_file_time). Returns 1, or 0 on a read error (*lo, *hi then 0 and size). */
+int log_range_bounds(FILE *f, int64_t size, const TimeRange *r, int64_t *lo, int64_t *hi);
+
 /* readers/log_file.cpp */
 /* Reads the last 4 MiB of path into col: every entry for a ring, those that hold query for a
  * hit list (one entry a line, or with multiline the lines without a timestamp joined to the
@@ -397,6 +451,9 @@ struct LogSpan {
 	int64_t last_start; /* out: where the entry kept last began, or -1 when it began inside a
 			     * line or none was kept (multiline only) */
 	int last_joins;     /* out: lines without a timestamp that follow it would join it */
+	const TimeRange *range; /* entries kept, or null for all */
+	int64_t range_lo;   /* where the range's first entry begins: lines before the first
+			     * timestamp read lie in the range when from is past it */
 };
 /* Reads the lines of span into ring as read_log_lines does, and completes span. Returns the
  * lines handled. */
@@ -406,12 +463,33 @@ int32_t read_log_span(FILE *f, LogSpan *span, int multiline, EntryCollector *rin
  * ends at or before limit. */
 int64_t read_chunk_at_resync_end(FILE *f, int64_t from, int64_t limit);
 
+/* A log opened for a read within a time range: the offsets that bound it. */
+struct RangeSpan {
+	int64_t size;
+	int64_t lo, hi;     /* the range's ends (log_range_bounds) */
+	int64_t start;      /* the window: at most 4 MiB before hi, not before lo */
+};
+/* Opens a log as open_log_window does, sets r's file time from it and finds the range's ends.
+ * Null when the path is missing, a directory, or cannot be opened or read. */
+FILE *open_log_range(const char *path, TimeRange *r, RangeSpan *span);
+/* Reads [from, end) of f (positioned at from) into col as read_log_lines does, keeping only
+ * the entries whose timestamp r holds; lines without one go with the entry before them, and
+ * those before the first timestamp read with in_range. Returns the lines handled. */
+int32_t read_log_range(FILE *f, int64_t from, int64_t end, int cut, const TimeRange *r, int in_range,
+		       const char *query, int multiline, EntryCollector *col);
+/* read_log_file within r: the window before the range's end. Returns as read_log_file. */
+int32_t read_log_file_range(const char *path, const char *query, int multiline, const TimeRange *r,
+			    EntryCollector *col);
+
 /* readers/log_tail.cpp */
 /* A tail of the last ring->capacity entries, the same entries read_log_file would keep, found
  * by reading backwards from the end. Returns -1 as read_log_file does, else 0 or more. */
 int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring);
+/* tail_log_file within r: the newest entries r holds, read backwards from the range's end. */
+int32_t tail_log_range(const char *path, int multiline, const TimeRange *r, EntryCollector *ring);
 /* tail_log_file over the window of f that begins at window->from (cut and joins say how) and
- * ends with the file, or with its last line feed when whole_lines. window's out fields get those
+ * ends with the file, or at window->stop when that is set (0 or more), or with its last line
+ * feed when whole_lines; with window->range only the entries it holds are kept. window's out fields get those
  * of the last forward read, which began at *read_from. Returns the lines handled, or -1. */
 int32_t tail_log_span(FILE *f, LogSpan *window, int whole_lines, int multiline, EntryCollector *ring,
 		      int64_t *read_from);
@@ -505,6 +583,11 @@ enum { SEARCH_UNREADABLE = -1, SEARCH_BAD_BEFORE = -2 };
  * SEARCH_BAD_BEFORE when before lies past the file's end, or SEARCH_UNREADABLE. */
 int search_log_file(const char *path, const char *query, int multiline, int64_t before, EntryCollector *hits,
 		    FileSearch *out);
+/* search_log_file within r (null: all time): from the range's end (or before, when earlier)
+ * back to its start, found by log_range_bounds; each hit's entry is kept when its timestamp
+ * (or that of the line its entry begins with) lies in r. next_before is -1 at the range's start. */
+int search_log_file_range(const char *path, const char *query, int multiline, int64_t before,
+			  const TimeRange *range, EntryCollector *hits, FileSearch *out);
 
 /* readers/tool_output.cpp */
 /* A command's output turned into UTF-8 as it streams in. Output that starts with a UTF-16LE
@@ -577,6 +660,9 @@ int32_t event_stream_finish(EventStream *s);
  * or runs past its time limit (it is then ended; records it delivered before are void). */
 int32_t stream_event_log(const char *log_name, int32_t count, const char *query, int multiline, EntrySink sink,
 			 void *ctx);
+/* stream_event_log for the events r holds (null: all), asked of the tool as an event query. */
+int32_t stream_event_log_range(const char *log_name, int32_t count, const TimeRange *r, const char *query,
+			       int multiline, EntrySink sink, void *ctx);
 
 /* viewer/mode_html.cpp */
 /* Writes the complete viewer page; embedded != 0 leaves out the back link. Returns 0. */

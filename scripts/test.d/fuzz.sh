@@ -11,7 +11,7 @@ cmake -S fuzz -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ >/dev/null &&
   cmake --build build/fuzz -j2 >/dev/null || { echo "fuzz build failed"; exit 1; }
 
 status=0
-for target in query json_str line_shape event_parser event_output mode_json entries scan_back cursor; do
+for target in query json_str line_shape event_parser event_output mode_json entries scan_back cursor time_range; do
   work=$(mktemp -d /tmp/pl_fuzz_corpus.XXXXXX)
   cp fuzz/corpus/"$target"/* "$work"/
   log="$work.log"

@@ -77,6 +77,22 @@ static void write_entries(const EntryCollector *c, int reversed)
 	out_write(batch, n);
 }
 
+/* The range's bounds as the request gave them, each only when given. */
+static void write_range_echo(const EntryRequest *req)
+{
+	const TimeRange *r = req->range;
+	if (r == NULL)
+		return;
+	if (r->since.given) {
+		out_printf(",\"since\":");
+		json_str(r->since.text);
+	}
+	if (r->until.given) {
+		out_printf(",\"until\":");
+		json_str(r->until.text);
+	}
+}
+
 static void write_out_of_memory(void)
 {
 	json_header();
@@ -88,12 +104,16 @@ static int32_t run_reader(const LogSource *row, EntryCollector *col, int32_t eve
 			  int is_search)
 {
 	const char *q = is_search ? req->q : NULL;
+	const TimeRange *range = time_range_active(req->range) ? req->range : NULL;
 	if (strncmp(row->id, "event:", 6) == 0) {
 		SinkContext ctx = {col};
-		return stream_event_log(row->id + 6, event_count, q, req->multiline,
-					is_search ? hits_sink : shell_sink, &ctx);
+		return stream_event_log_range(row->id + 6, event_count, range, q, req->multiline,
+					      is_search ? hits_sink : shell_sink, &ctx);
 	}
 	if (strncmp(row->id, "file:", 5) == 0) {
+		if (range != NULL)
+			return is_search ? read_log_file_range(row->id + 5, q, req->multiline, range, col)
+					 : tail_log_range(row->id + 5, req->multiline, range, col);
 		if (is_search)
 			return read_log_file(row->id + 5, q, req->multiline, col);
 		return tail_log_file(row->id + 5, req->multiline, col);
@@ -130,6 +150,7 @@ void respond_tail(const LogSource *row, const EntryRequest *req, const char *utc
 	json_str(row->label);
 	out_printf(",\"kind\":");
 	json_str(row->kind);
+	write_range_echo(req);
 	out_printf(",\"requested\":%d,\"count\":%d", req->lines, ring.count);
 	if (following) {
 		/* The cursor's characters need no escape. */
@@ -174,7 +195,7 @@ void respond_search(const LogSource *row, const EntryRequest *req, const char *u
 	int64_t scanned;
 	FileSearch fs;
 	if (whole_file) {
-		int rc = search_log_file(row->id + 5, req->q, req->multiline, req->before, &hits, &fs);
+		int rc = search_log_file_range(row->id + 5, req->q, req->multiline, req->before, req->range, &hits, &fs);
 		if (rc == SEARCH_BAD_BEFORE) {
 			collector_free(&hits);
 			write_invalid_before(req->before_text);
@@ -200,6 +221,7 @@ void respond_search(const LogSource *row, const EntryRequest *req, const char *u
 	json_str(row->label);
 	out_printf(",\"q\":");
 	json_str(req->q);
+	write_range_echo(req);
 	/* A hit list whose texts filled the arena keeps no more: it is cut short like a full one. */
 	int truncated = hits.count >= SEARCH_HITS_MAX || hits.arena_full;
 	out_printf(",\"scanned\":%lld,\"count\":%d,\"max\":%d,\"truncated\":%s", (long long)scanned, hits.count,

@@ -17,7 +17,6 @@ enum {
 	/* Room for a cursor with every character percent-encoded and one byte more: a longer
 	 * value is cut, and still refused as too long. */
 	AFTER_PARAM_SIZE = 3 * CURSOR_TEXT_LEN + 2,
-	TIME_PARAM_PEEK_SIZE = 2,
 	UTC_TEXT_SIZE = 40
 };
 
@@ -51,6 +50,27 @@ static int flag_on(const char *qs, const char *key)
 	char value[FLAG_PARAM_SIZE];
 	get_query_val(qs, key, value, sizeof(value));
 	return strcmp(value, "1") == 0 || strcmp(value, "true") == 0;
+}
+
+/* Reads since and until into r. Returns 1, or 0 after writing the "invalid_time" document for
+ * the first that is not a moment. */
+static int read_time_range(const char *qs, TimeRange *r)
+{
+	char since[TIME_PARAM_SIZE];
+	char until[TIME_PARAM_SIZE];
+	get_query_val(qs, "since", since, sizeof(since));
+	get_query_val(qs, "until", until, sizeof(until));
+	const char *bad = time_range_parse(r, since, until);
+	if (bad == NULL)
+		return 1;
+	char echo[REQUESTED_ECHO_SIZE];
+	echo_requested(echo, sizeof(echo), strcmp(bad, "since") == 0 ? since : until);
+	json_header();
+	out_printf("{\"ok\":false,\"error\":\"invalid_time\",\"message\":\"since and until take "
+		   "YYYY-MM-DDTHH:MM[:SS]\",\"param\":\"%s\",\"value\":", bad);
+	json_str(echo);
+	out_printf("}\n");
+	return 0;
 }
 
 /* A byte offset: decimal digits only, at most 18 of them. Returns -1 for anything else. */
@@ -140,21 +160,22 @@ int mode_json(const char *qs)
 	const LogSource *row = lookup_source(&cat, src);
 	if (row == NULL)
 		return 0;
+	TimeRange range;
+	time_range_parse(&range, "", "");
+	if (!is_download && !read_time_range(qs, &range))
+		return 0;
 	char scope[SCOPE_PARAM_SIZE];
 	char before[BEFORE_PARAM_SIZE];
 	get_query_val(qs, "scope", scope, sizeof(scope));
 	int before_given = get_query_val(qs, "before", before, sizeof(before));
-	EntryRequest req = {lines, q, flag_on(qs, "multiline"), strcmp(scope, "file") == 0, -1, 0, before, NULL};
+	EntryRequest req = {lines, q, flag_on(qs, "multiline"), strcmp(scope, "file") == 0, -1, 0, before, NULL, &range};
 	if (before_given) {
 		req.before = offset_value(before);
 		req.before_bad = req.before < 0;
 	}
 	/* A tail of a time range is no follower's: a cursor goes with the newest lines only. */
 	char after[AFTER_PARAM_SIZE];
-	char peek[TIME_PARAM_PEEK_SIZE];
-	int ranged = (get_query_val(qs, "since", peek, sizeof(peek)) && peek[0] != '\0') ||
-		     (get_query_val(qs, "until", peek, sizeof(peek)) && peek[0] != '\0');
-	if (get_query_val(qs, "after", after, sizeof(after)) && !ranged)
+	if (get_query_val(qs, "after", after, sizeof(after)) && !time_range_active(&range))
 		req.after = after;
 	if (is_download)
 		respond_download(row);

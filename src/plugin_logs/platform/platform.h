@@ -19,6 +19,11 @@ char plat_sep(void);
  * Leaves dst empty when neither conversion works. */
 void plat_utc_text(char *dst, size_t dst_size);
 
+/* The UTC moment, in seconds since 1970, of a date and time (month 1-12) on the node's local
+ * clock, by its time zone's rules. Returns 1, or 0 when the system cannot convert it. */
+int plat_local_to_utc(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute, int32_t second,
+		      int64_t *utc);
+
 /* Copies the value of the environment variable name into dst, as UTF-8. Returns 1 when it is
  * defined (dst holds the value, which may be empty), 0 when it is not (dst empty), and -1 when
  * it is defined but cannot be given: longer than dst_size-1 bytes, or (Windows) holding an

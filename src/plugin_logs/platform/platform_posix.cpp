@@ -45,6 +45,27 @@ void plat_utc_text(char *dst, size_t dst_size)
 		dst[0] = '\0';
 }
 
+int plat_local_to_utc(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute, int32_t second,
+		      int64_t *utc)
+{
+	struct tm tmv;
+	memset(&tmv, 0, sizeof(tmv));
+	tmv.tm_year = year - 1900;
+	tmv.tm_mon = month - 1;
+	tmv.tm_mday = day;
+	tmv.tm_hour = hour;
+	tmv.tm_min = minute;
+	tmv.tm_sec = second;
+	tmv.tm_isdst = -1; /* the zone's rules decide whether summer time applies */
+	errno = 0;
+	time_t t = mktime(&tmv);
+	/* -1 is also one second before 1970: only errno tells the two apart. */
+	if (t == (time_t)-1 && errno != 0)
+		return 0;
+	*utc = (int64_t)t;
+	return 1;
+}
+
 int plat_getenv(const char *name, char *dst, size_t dst_size)
 {
 	const char *value = getenv(name);

@@ -391,6 +391,28 @@ int plat_path_within(const char *root, const char *path)
 	return pn == rn || p[rn] == L'\\' || r[rn - 1] == L'\\';
 }
 
+int plat_local_to_utc(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute, int32_t second,
+		      int64_t *utc)
+{
+	/* SYSTEMTIME holds the years 1601 to 30827 only. */
+	if (year < 1601 || year > 30827)
+		return 0;
+	SYSTEMTIME local = {};
+	local.wYear = (WORD)year;
+	local.wMonth = (WORD)month;
+	local.wDay = (WORD)day;
+	local.wHour = (WORD)hour;
+	local.wMinute = (WORD)minute;
+	local.wSecond = (WORD)second;
+	SYSTEMTIME st;
+	FILETIME ft;
+	/* Null: the zone the node runs in, summer time by its rules for that date. */
+	if (!TzSpecificLocalTimeToSystemTime(NULL, &local, &st) || !SystemTimeToFileTime(&st, &ft))
+		return 0;
+	*utc = unix_seconds(ft);
+	return 1;
+}
+
 FILE *plat_log_open(const char *path)
 {
 	LogRoots roots;

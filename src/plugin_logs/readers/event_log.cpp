@@ -8,6 +8,8 @@
 enum {
 	TRIMMED_LINE_SIZE = 8192,
 	COUNT_ARG_SIZE = 16,
+	/* The event query of a time range: two bounds of 24 characters and its fixed words. */
+	QUERY_ARG_SIZE = 160,
 	OUTPUT_CHUNK = 8192,
 	/* A query that has not finished by then is ended: a hung tool must not hold the request
 	 * (and the web server's worker) for ever. */
@@ -363,15 +365,34 @@ int32_t event_stream_finish(EventStream *s)
 int32_t stream_event_log(const char *log_name, int32_t count, const char *query, int multiline, EntrySink sink,
 			 void *ctx)
 {
+	return stream_event_log_range(log_name, count, NULL, query, multiline, sink, ctx);
+}
+
+int32_t stream_event_log_range(const char *log_name, int32_t count, const TimeRange *r, const char *query,
+			       int multiline, EntrySink sink, void *ctx)
+{
 	/* Only the two fixed names and a number ever reach the command. */
 	if (log_name == NULL || (strcmp(log_name, "System") != 0 && strcmp(log_name, "Application") != 0))
 		return -1;
 	char count_arg[COUNT_ARG_SIZE];
 	fmt_into(count_arg, sizeof(count_arg), "/c:%d", (int)count);
+	/* A time range goes to the tool as its own event query: it picks the newest `count`
+	 * events within it, which a filter of its output could not. */
+	char xpath[QUERY_ARG_SIZE];
+	char query_arg[QUERY_ARG_SIZE + 4];
+	const char *args[8];
+	int argc = 0;
+	args[argc++] = "qe";
+	args[argc++] = log_name;
+	if (event_time_query(r, xpath, sizeof(xpath)) && fmt_into(query_arg, sizeof(query_arg), "/q:%s", xpath))
+		args[argc++] = query_arg;
+	args[argc++] = count_arg;
+	args[argc++] = "/rd:true";
+	args[argc++] = "/f:text";
 	/* /uni:true: UTF-16 output, which carries every character; the code page would not. */
-	const char *const args[] = {"qe", log_name, count_arg, "/rd:true", "/f:text", "/uni:true"};
+	args[argc++] = "/uni:true";
 	PlatProc proc;
-	if (!plat_proc_start(&proc, "wevtutil", args, (int)(sizeof(args) / sizeof(args[0])), EVENT_TIME_LIMIT_MS))
+	if (!plat_proc_start(&proc, "wevtutil", args, argc, EVENT_TIME_LIMIT_MS))
 		return -1;
 	EventStream s;
 	event_stream_init(&s, log_name, count, query, multiline, sink, ctx);

@@ -135,7 +135,7 @@ int32_t tail_after_cursor(const char *path, const char *after, int multiline, En
 	int valid = cursor_decode(after, &c) && (c.flags & CURSOR_MULTILINE) == (multiline ? CURSOR_MULTILINE : 0) &&
 		    c.volume == id.volume && c.index == id.index && c.offset <= size && proof_at(f, c.offset, &proof) &&
 		    proof == c.proof;
-	LogSpan window = {start, size, -1, start > 0, start > 0, -1, -1, 0};
+	LogSpan window = {start, size, -1, start > 0, start > 0, -1, -1, 0, NULL, 0};
 	if (valid && c.offset >= start) {
 		window.from = c.offset;
 		window.cut = 0;

@@ -50,6 +50,8 @@ struct EntryBuilder {
 	int line_open; /* the last piece did not end its line */
 	int started;   /* a line was read */
 	int mid_file;  /* reading began after the file's first byte */
+	const TimeRange *range; /* entries kept, or null for all */
+	int in_range;  /* the last timestamp read lies in the range */
 	/* A search of whole entries finds the lines that hold its text, then reads each one's
 	 * entry from the file: the lines without a hit cost no more than one entry a line. */
 	FILE *f;
@@ -89,7 +91,23 @@ static void builder_init(EntryBuilder *b, EntryCollector *col, const char *query
 	b->matched = 0;
 	b->line_open = 0;
 	b->started = 0;
+	b->range = NULL;
+	b->in_range = 1;
 	col->stamped_from = -1;
+}
+
+/* A line with a timestamp decides whether its entry, and the lines without one after it, lie
+ * in the range. */
+static void builder_note_key(EntryBuilder *b, int64_t key)
+{
+	if (key >= 0)
+		b->in_range = time_range_holds(b->range, key);
+}
+
+static void builder_note_time(EntryBuilder *b, const LineShape *s)
+{
+	if (b->range != NULL)
+		builder_note_key(b, time_range_key(b->range, s->ts, s->ts_len));
 }
 
 /* Ends the entry being built: one that does not hold the query is taken back. */
@@ -106,6 +124,14 @@ static void builder_close(EntryBuilder *b)
 static void builder_start(EntryBuilder *b, const LineShape *s, int lineage, int line_has)
 {
 	builder_close(b);
+	if (!b->in_range) {
+		/* Outside the range: it goes, and the lines that join it with it. */
+		b->current = 1;
+		b->kept = 0;
+		b->lineage = lineage;
+		b->matched = 0;
+		return;
+	}
 	/* Classified when printed: the severity never decides what is kept. */
 	b->kept = collector_add(b->col, s->ts, s->ts_len, s->unit, s->unit_len, s->text, s->text_len, ENTRY_TEXT_MAX,
 				s->sev, EVENT_ID_NONE) != NULL;
@@ -185,12 +211,20 @@ static void builder_line(EntryBuilder *b, const char *piece, size_t len, int end
 		b->piece_at = -1;
 	if (!b->multiline) {
 		/* Every field is a piece of the line: a line without the query holds no hit and
-		 * needs no parsing. */
+		 * needs no parsing, but for its timestamp, which places the lines after it in a
+		 * range or outside. */
 		if (b->query_len != 0 && !ci_contains_bytes(piece, len, b->query, b->query_len) &&
-		    !decoded_fields(piece, len))
+		    !decoded_fields(piece, len)) {
+			if (b->range != NULL && !continued)
+				builder_note_key(b, time_range_line_key(b->range, piece, len, b->scratch));
 			return;
+		}
 		LineShape s;
 		shape_log_line(&s, piece, len, b->scratch);
+		if (!continued && s.has_ts)
+			builder_note_time(b, &s);
+		if (!b->in_range)
+			return;
 		if (b->query_len != 0 && !shape_passes(&s, b->query, b->query_len))
 			return;
 		collector_add(b->col, s.ts, s.ts_len, s.unit, s.unit_len, s.text, s.text_len, ENTRY_LINE_TEXT_MAX,
@@ -209,6 +243,7 @@ static void builder_line(EntryBuilder *b, const char *piece, size_t len, int end
 	LineShape s;
 	shape_log_line(&s, piece, len, b->scratch);
 	if (!continued && s.has_ts) {
+		builder_note_time(b, &s);
 		builder_start(b, &s, LINEAGE_STAMPED, line_has);
 		return;
 	}
@@ -400,11 +435,71 @@ int32_t read_log_lines(FILE *f, int64_t from, int64_t size, int cut, const char 
 	return feed_lines(f, cut, &builder, &limits);
 }
 
+int32_t read_log_range(FILE *f, int64_t from, int64_t end, int cut, const TimeRange *r, int in_range,
+		       const char *query, int multiline, EntryCollector *col)
+{
+	EntryBuilder builder;
+	builder_init(&builder, col, query, multiline, from > 0);
+	builder.from = from;
+	if (time_range_active(r)) {
+		builder.range = r;
+		builder.in_range = in_range;
+	}
+	/* Whole entries are built line by line, as a tail builds them, so that each is judged by
+	 * its own timestamp. The range's end is a line start: reading stops there, also in a
+	 * growing file. */
+	FeedLimits limits = {end - from, col->is_ring ? INT32_MAX : SEARCH_SCAN_MAX, INT64_MAX, -1};
+	return feed_lines(f, cut, &builder, &limits);
+}
+
+FILE *open_log_range(const char *path, TimeRange *r, RangeSpan *span)
+{
+	PlatFileInfo info;
+	if (!plat_file_info(path, &info) || info.is_dir)
+		return NULL;
+	FILE *f = plat_log_open(path);
+	if (f == NULL)
+		return NULL;
+	time_range_set_file_time(r, info.mtime);
+	span->size = info.size;
+	if (!log_range_bounds(f, info.size, r, &span->lo, &span->hi)) {
+		fclose(f);
+		return NULL;
+	}
+	span->start = span->hi - TAIL_WINDOW > span->lo ? span->hi - TAIL_WINDOW : span->lo;
+	if (span->start > span->hi)
+		span->start = span->hi; /* since after until: nothing between */
+	if (plat_seek(f, span->start) != 0) {
+		fclose(f);
+		return NULL;
+	}
+	return f;
+}
+
+int32_t read_log_file_range(const char *path, const char *query, int multiline, const TimeRange *range,
+			    EntryCollector *col)
+{
+	TimeRange r = *range;
+	RangeSpan span;
+	FILE *f = open_log_range(path, &r, &span);
+	if (f == NULL)
+		return -1;
+	/* The range's start is a line start; a window cut short of it is not. */
+	int inside = span.start > span.lo;
+	int32_t handled = read_log_range(f, span.start, span.hi, inside, &r, inside, query, multiline, col);
+	fclose(f);
+	return handled;
+}
+
 int32_t read_log_span(FILE *f, LogSpan *span, int multiline, EntryCollector *ring)
 {
 	EntryBuilder builder;
 	builder_init(&builder, ring, NULL, multiline, span->joins);
 	builder.from = span->from;
+	if (time_range_active(span->range)) {
+		builder.range = span->range;
+		builder.in_range = span->from > span->range_lo;
+	}
 	FeedLimits limits = {(span->size - span->from) + GROWTH_ALLOWANCE, INT32_MAX, INT64_MAX, span->stop};
 	int32_t handled = feed_lines(f, span->cut, &builder, &limits);
 	span->line_end = builder.line_end;

@@ -13,6 +13,8 @@ struct BackSearch {
 	int multiline;
 	EntryCollector *hits;
 	int64_t oldest_start; /* where the oldest entry kept begins */
+	const TimeRange *range; /* hits kept, or null for all */
+	int64_t floor;        /* the range's start: no entry begins before */
 	int failed;
 	char scratch[SHAPE_SCRATCH_SIZE];
 	char utf8_line[3 * SCAN_LINE_MAX + 1];
@@ -24,14 +26,37 @@ static int field_has(const char *field, size_t len, const BackSearch *b)
 	return ci_contains_bytes(field, len, b->query, b->query_len);
 }
 
+/* 1 when the entry of the line at offset, shaped as s, lies in the range: its own timestamp,
+ * or that of the line its entry begins with. */
+static int hit_in_range(BackSearch *b, const LineShape *s, int64_t offset)
+{
+	if (b->range == NULL)
+		return 1;
+	if (s->has_ts)
+		return time_range_holds(b->range, time_range_key(b->range, s->ts, s->ts_len));
+	int64_t start = entry_start(b->f, offset, b->floor, b->back, b->scratch);
+	size_t n = (size_t)(b->size - start < 256 ? b->size - start : 256);
+	if (start == offset || plat_seek(b->f, start) != 0 || fread(b->back, 1, n, b->f) != n)
+		return 0; /* no timestamp it belongs to */
+	const char *lf = (const char *)memchr(b->back, '\n', n);
+	int64_t key = time_range_line_key(b->range, b->back, lf != NULL ? (size_t)(lf - b->back) : n, b->scratch);
+	return key >= 0 && time_range_holds(b->range, key);
+}
+
 /* A line the scan found: its entry, once, as the reader would show it. Returns 0 to stop. */
 static int take_hit(void *ctx, const char *line, size_t len, int64_t offset)
 {
 	BackSearch *b = (BackSearch *)ctx;
+	if (b->range != NULL) {
+		LineShape s;
+		shape_log_line(&s, line, len, b->scratch);
+		if (!hit_in_range(b, &s, offset))
+			return 1;
+	}
 	if (b->multiline) {
 		LineShape s;
 		shape_log_line(&s, line, len, b->scratch);
-		int64_t start = s.has_ts ? offset : entry_start(b->f, offset, 0, b->back, b->scratch);
+		int64_t start = s.has_ts ? offset : entry_start(b->f, offset, b->floor, b->back, b->scratch);
 		/* Hits come newest first: an older hit of the entry kept last is in it already. */
 		if (start == b->oldest_start)
 			return 1;
@@ -59,6 +84,12 @@ static int take_hit(void *ctx, const char *line, size_t len, int64_t offset)
 int search_log_file(const char *path, const char *query, int multiline, int64_t before, EntryCollector *hits,
 		    FileSearch *out)
 {
+	return search_log_file_range(path, query, multiline, before, NULL, hits, out);
+}
+
+int search_log_file_range(const char *path, const char *query, int multiline, int64_t before,
+			  const TimeRange *range, EntryCollector *hits, FileSearch *out)
+{
 	memset(out, 0, sizeof(*out));
 	PlatFileInfo info;
 	if (!plat_file_info(path, &info) || info.is_dir)
@@ -78,8 +109,28 @@ int search_log_file(const char *path, const char *query, int multiline, int64_t 
 	b.hits = hits;
 	b.oldest_start = -1;
 	b.failed = 0;
+	b.range = NULL;
+	b.floor = 0;
+	int64_t from = before < 0 ? info.size : before;
+	TimeRange r_file;
+	if (time_range_active(range)) {
+		/* The scan runs from the range's end, or before when that is earlier, back to the
+		 * range's start, where it reports the start reached. */
+		r_file = *range;
+		time_range_set_file_time(&r_file, info.mtime);
+		int64_t lo, hi;
+		if (!log_range_bounds(f, info.size, &r_file, &lo, &hi)) {
+			fclose(f);
+			return SEARCH_UNREADABLE;
+		}
+		b.range = &r_file;
+		b.floor = lo;
+		from = from < hi ? from : hi;
+		if (from < lo)
+			from = lo;
+	}
 	ScanResult r;
-	int rc = scan_back(f, 0, before < 0 ? info.size : before, query, b.query_len, SCAN_BUDGET, take_hit, &b, &r);
+	int rc = scan_back(f, b.floor, from, query, b.query_len, SCAN_BUDGET, take_hit, &b, &r);
 	fclose(f);
 	if (rc != 0 || b.failed)
 		return SEARCH_UNREADABLE;

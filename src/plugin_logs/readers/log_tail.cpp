@@ -79,7 +79,6 @@ static int32_t read_last_lines(FILE *f, const LogSpan *window, int32_t wanted, i
 int32_t tail_log_span(FILE *f, LogSpan *window, int whole_lines, int multiline, EntryCollector *ring,
 		      int64_t *read_from)
 {
-	window->stop = -1;
 	if (whole_lines) {
 		/* A line still being written is left for a later read. */
 		int64_t end = after_nth_line_feed_from_end(f, window->from, window->size, 1);
@@ -96,8 +95,13 @@ int32_t tail_log_span(FILE *f, LogSpan *window, int whole_lines, int multiline, 
 	LogSpan read;
 	for (;;) {
 		handled = read_last_lines(f, window, (int32_t)wanted, multiline, ring, &read, &whole);
-		if (handled < 0 || !multiline || whole ||
-		    (ring->stamped_from >= 0 && ring->taken - ring->stamped_from >= ring->capacity))
+		if (handled < 0 || whole)
+			break;
+		int short_of_stamped = multiline && !(ring->stamped_from >= 0 &&
+						      ring->taken - ring->stamped_from >= ring->capacity);
+		/* Lines outside a range give no entry: read further back for them too. */
+		int short_of_range = window->range != NULL && ring->count < ring->capacity;
+		if (!short_of_stamped && !short_of_range)
 			break;
 		wanted = wanted * 4 > INT32_MAX ? INT32_MAX : wanted * 4;
 	}
@@ -114,7 +118,22 @@ int32_t tail_log_file(const char *path, int multiline, EntryCollector *ring)
 	FILE *f = open_log_window(path, &start, &size);
 	if (f == NULL)
 		return -1;
-	LogSpan window = {start, size, -1, start > 0, start > 0, -1, -1, 0};
+	LogSpan window = {start, size, -1, start > 0, start > 0, -1, -1, 0, NULL, 0};
+	int64_t read_from;
+	int32_t handled = tail_log_span(f, &window, 0, multiline, ring, &read_from);
+	fclose(f);
+	return handled;
+}
+
+int32_t tail_log_range(const char *path, int multiline, const TimeRange *range, EntryCollector *ring)
+{
+	TimeRange r = *range;
+	RangeSpan span;
+	FILE *f = open_log_range(path, &r, &span);
+	if (f == NULL)
+		return -1;
+	/* The range's end is read back from as the file's end is; its start is a line start. */
+	LogSpan window = {span.start, span.size, span.hi, span.start > span.lo, span.start > 0, -1, -1, 0, &r, span.lo};
 	int64_t read_from;
 	int32_t handled = tail_log_span(f, &window, 0, multiline, ring, &read_from);
 	fclose(f);
