@@ -56,29 +56,6 @@ TEST(PlatTextToUtf8, ValidTextStaysWhereItIsAndTheRestIsRepaired)
 	EXPECT_EQ(std::string(got, len), "Caf\xef\xbf\xbd!");
 }
 
-TEST(PlatAllocZeroed, ArraysAreZeroAndWritableToTheLastByte)
-{
-	/* A search list, a tail ring of 2000 (over one huge page), one not a huge-page multiple. */
-	const size_t counts[] = {1, SEARCH_HITS_MAX, LINES_MAX, 1803};
-	for (size_t count : counts) {
-		SCOPED_TRACE(count);
-		LogEntry *items = (LogEntry *)plat_alloc_zeroed(count, sizeof(LogEntry));
-		ASSERT_NE(items, nullptr);
-		const unsigned char *bytes = (const unsigned char *)items;
-		size_t nonzero = 0;
-		for (size_t i = 0; i < count * sizeof(LogEntry); i++)
-			nonzero += bytes[i] != 0;
-		EXPECT_EQ(nonzero, 0u);
-		items[count - 1].text[sizeof(items[0].text) - 1] = 'x';
-		plat_free_zeroed(items, count, sizeof(LogEntry));
-	}
-}
-
-TEST(PlatAllocZeroed, ASizeThatOverflowsIsRefused)
-{
-	EXPECT_EQ(plat_alloc_zeroed(SIZE_MAX / 2, 3), nullptr);
-}
-
 int64_t now_ms()
 {
 	struct timespec ts;

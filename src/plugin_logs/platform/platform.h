@@ -108,13 +108,6 @@ struct PlatFileId {
 /* Fills id for the file f has open. Returns 1, or 0 when the system cannot say. */
 int plat_file_id(FILE *f, PlatFileId *id);
 
-/* A zero-filled array of count records of size bytes, released with plat_free_zeroed and the
- * same count and size; null when it cannot be had. Large arrays are asked for in huge pages
- * where the system offers them: a tail ring of 2000 entries spans 570 ordinary pages, and
- * faulting each one in cost more than everything else the request did. */
-void *plat_alloc_zeroed(size_t count, size_t size);
-void plat_free_zeroed(void *p, size_t count, size_t size);
-
 /* The text of a log line as valid UTF-8: src itself when src[0..*len) already is, otherwise
  * dst holding it converted and *len its new length. Windows decodes such a line from the ANSI
  * code page, in which its programs write narrow text; POSIX has no such page and replaces each

@@ -12,7 +12,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -233,49 +232,6 @@ int plat_file_id(FILE *f, PlatFileId *id)
 	id->index = (uint64_t)st.st_ino;
 	id->size = (int64_t)st.st_size;
 	return 1;
-}
-
-/* Arrays from this size on are mapped whole, in aligned huge pages. */
-static const size_t HUGE_PAGE = (size_t)2 << 20;
-
-static size_t huge_span(size_t n)
-{
-	return (n + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
-}
-
-void *plat_alloc_zeroed(size_t count, size_t size)
-{
-	if (size != 0 && count > SIZE_MAX / size)
-		return NULL;
-	size_t n = count * size;
-	if (n < HUGE_PAGE)
-		return calloc(count, size);
-	/* Fresh pages of the system are zero: nothing is cleared here, and a page no entry
-	 * reaches is never touched. The mapping is cut down to whole aligned huge pages, so the
-	 * kernel can back the array with a few of them. */
-	size_t span = huge_span(n);
-	if (span > SIZE_MAX - HUGE_PAGE)
-		return NULL;
-	char *raw = (char *)mmap(NULL, span + HUGE_PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-	if (raw == MAP_FAILED)
-		return NULL;
-	char *p = (char *)(((uintptr_t)raw + HUGE_PAGE - 1) & ~(uintptr_t)(HUGE_PAGE - 1));
-	if (p > raw)
-		munmap(raw, (size_t)(p - raw));
-	if (p + span < raw + span + HUGE_PAGE)
-		munmap(p + span, (size_t)(raw + span + HUGE_PAGE - (p + span)));
-	madvise(p, span, MADV_HUGEPAGE); /* advice only: ordinary pages work the same */
-	return p;
-}
-
-void plat_free_zeroed(void *p, size_t count, size_t size)
-{
-	if (p == NULL)
-		return;
-	if (count * size < HUGE_PAGE)
-		free(p);
-	else
-		munmap(p, huge_span(count * size));
 }
 
 const char *plat_text_to_utf8(const char *src, size_t *len, char *dst, size_t dst_size)

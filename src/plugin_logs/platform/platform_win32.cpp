@@ -461,19 +461,6 @@ int plat_file_id(FILE *f, PlatFileId *id)
 	return 1;
 }
 
-void *plat_alloc_zeroed(size_t count, size_t size)
-{
-	/* Large pages need a privilege a CGI process does not hold. */
-	return calloc(count, size);
-}
-
-void plat_free_zeroed(void *p, size_t count, size_t size)
-{
-	(void)count;
-	(void)size;
-	free(p);
-}
-
 /* src[0..len), which is not UTF-8, decoded from the ANSI code page into dst. Returns the
  * length written, or -1 when the code page cannot read it. Never inlined, so the common valid
  * line does not pay for this frame's stack probe. */
