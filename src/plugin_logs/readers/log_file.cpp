@@ -261,12 +261,18 @@ static void builder_line(EntryBuilder *b, const char *piece, size_t len, int end
 	builder_start(b, &s, lineage, line_has);
 }
 
+/* Opens path when it is a file a log can be read from; info receives what the system says of it. */
+static FILE *open_log(const char *path, PlatFileInfo *info)
+{
+	if (!plat_file_info(path, info) || info->is_dir)
+		return NULL;
+	return plat_log_open(path);
+}
+
 FILE *open_log_window(const char *path, int64_t *start, int64_t *size)
 {
 	PlatFileInfo info;
-	if (!plat_file_info(path, &info) || info.is_dir)
-		return NULL;
-	FILE *f = plat_log_open(path);
+	FILE *f = open_log(path, &info);
 	if (f == NULL)
 		return NULL;
 	/* 64-bit throughout: the window is the last 4 MiB whatever the file's size. */
@@ -455,9 +461,7 @@ int32_t read_log_range(FILE *f, int64_t from, int64_t end, int cut, const TimeRa
 FILE *open_log_range(const char *path, TimeRange *r, RangeSpan *span)
 {
 	PlatFileInfo info;
-	if (!plat_file_info(path, &info) || info.is_dir)
-		return NULL;
-	FILE *f = plat_log_open(path);
+	FILE *f = open_log(path, &info);
 	if (f == NULL)
 		return NULL;
 	time_range_set_file_time(r, info.mtime);
