@@ -148,6 +148,12 @@ void json_str(const char *s);
  * JSON_STR_ROOM(size) bytes, as the literal json_str writes for it. All size bytes may be read:
  * a field is passed with the size of its array, which saves measuring it. Returns the length. */
 size_t json_str_into(char *dst, const char *s, size_t size);
+/* json_str_into for a short text none of whose bytes needs an escape or a check (no control
+ * byte, quote, backslash or byte of 0x80 and above), the common case of an entry's fields:
+ * returns the literal's length, or 0 when json_str_into must write it. It loads 16 bytes at a
+ * time, so up to 15 bytes past s + len are read (the caller vouches that they are readable) and
+ * up to 16 past the literal written (dst holds JSON_STR_ROOM(len) + 16 bytes). */
+size_t json_plain_into(char *dst, const char *s, size_t len);
 /* printf to standard output; write errors are ignored. */
 void out_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 /* Writes text unchanged, without the cost of a format. */

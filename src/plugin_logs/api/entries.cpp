@@ -7,7 +7,8 @@
 /* The longest entry object: every text byte taking the longest escape, its keys, its event
  * id and a comma. */
 enum {
-	ENTRY_JSON_MAX = JSON_STR_ROOM(ENTRY_TS_MAX) + JSON_STR_ROOM(ENTRY_UNIT_MAX) + JSON_STR_ROOM(ENTRY_TEXT_MAX) + 96,
+	ENTRY_JSON_MAX = JSON_STR_ROOM(ENTRY_TS_MAX) + JSON_STR_ROOM(ENTRY_UNIT_MAX) + JSON_STR_ROOM(ENTRY_TEXT_MAX) + 96 +
+			 3 * 16,
 	/* Entries leave in batches: each write through the stream costs more than the bytes of
 	 * a typical entry. */
 	ENTRY_BATCH_SIZE = ENTRY_JSON_MAX + 16384
@@ -24,7 +25,7 @@ static size_t put(char *dst, const char *text, size_t len)
 /* The room the object of e may take. */
 static size_t entry_json_room(const StoredEntry *e)
 {
-	return JSON_STR_ROOM(e->ts_len) + JSON_STR_ROOM(e->unit_len) + JSON_STR_ROOM(e->text_len) + 96;
+	return JSON_STR_ROOM(e->ts_len) + JSON_STR_ROOM(e->unit_len) + JSON_STR_ROOM(e->text_len) + 96 + 3 * 16;
 }
 
 /* The length of the first line of text[0..len). */
@@ -32,6 +33,16 @@ static size_t first_line_len(const char *text, size_t len)
 {
 	const char *lf = (const char *)memchr(text, '\n', len);
 	return lf != NULL ? (size_t)(lf - text) : len;
+}
+
+/* A field's literal: whole words at a time when it needs no escape. The arena holds the field,
+ * so the bytes read past its end are the arena's while 16 of them are left before its end. */
+static size_t field_json(char *dst, const EntryCollector *c, const char *s, size_t len)
+{
+	size_t n = 0;
+	if ((size_t)(s - c->arena) + len + 16 <= ENTRY_ARENA_SIZE)
+		n = json_plain_into(dst, s, len);
+	return n != 0 ? n : json_str_into(dst, s, len);
 }
 
 /* Writes one entry object into dst, which holds entry_json_room(e) bytes, after a comma
@@ -44,9 +55,9 @@ static size_t entry_json(char *dst, const EntryCollector *c, const StoredEntry *
 	if (sev == SEV_UNCLASSIFIED)
 		sev = severity_of_bytes(text, e->lines > 1 ? first_line_len(text, e->text_len) : e->text_len);
 	size_t n = first ? PUT(dst, "{\"ts\":") : PUT(dst, ",{\"ts\":");
-	n += json_str_into(dst + n, stored_ts(c, e), e->ts_len);
+	n += field_json(dst + n, c, stored_ts(c, e), e->ts_len);
 	n += PUT(dst + n, ",\"unit\":");
-	n += json_str_into(dst + n, stored_unit(c, e), e->unit_len);
+	n += field_json(dst + n, c, stored_unit(c, e), e->unit_len);
 	/* The names need no escape: they go between the quotes as they are. */
 	if (sev == SEV_ERR)
 		n += PUT(dst + n, ",\"sev\":\"err\",\"text\":");
@@ -54,7 +65,7 @@ static size_t entry_json(char *dst, const EntryCollector *c, const StoredEntry *
 		n += PUT(dst + n, ",\"sev\":\"warn\",\"text\":");
 	else
 		n += PUT(dst + n, ",\"sev\":\"info\",\"text\":");
-	n += json_str_into(dst + n, text, e->text_len);
+	n += field_json(dst + n, c, text, e->text_len);
 	if (e->event_id != EVENT_ID_NONE)
 		n += (size_t)snprintf(dst + n, 32, ",\"event_id\":%d", (int)e->event_id);
 	dst[n++] = '}';

@@ -2,6 +2,7 @@
 #include "plugin_logs/plugin_logs.h"
 #include "plugin_logs/words.h"
 
+#include <emmintrin.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -151,6 +152,31 @@ static size_t escape_into(char *dst, const char *s, size_t size)
 		i += used;
 	}
 	return w;
+}
+
+size_t json_plain_into(char *dst, const char *s, size_t len)
+{
+	enum { PLAIN_MAX = 64 };
+	if (len > PLAIN_MAX)
+		return 0;
+	const __m128i below_space = _mm_set1_epi8(0x20);
+	const __m128i quote = _mm_set1_epi8('"');
+	const __m128i backslash = _mm_set1_epi8('\\');
+	dst[0] = '"';
+	for (size_t i = 0; i < len; i += 16) {
+		__m128i x = _mm_loadu_si128((const __m128i *)(s + i));
+		_mm_storeu_si128((__m128i *)(dst + 1 + i), x);
+		/* A signed compare finds the control bytes and, as negative, those of 0x80 and up. */
+		__m128i special = _mm_or_si128(_mm_cmplt_epi8(x, below_space),
+					       _mm_or_si128(_mm_cmpeq_epi8(x, quote), _mm_cmpeq_epi8(x, backslash)));
+		unsigned m = (unsigned)_mm_movemask_epi8(special);
+		if (len - i < 16)
+			m &= (1u << (len - i)) - 1;
+		if (m != 0)
+			return 0;
+	}
+	dst[1 + len] = '"';
+	return len + 2;
 }
 
 size_t json_str_into(char *dst, const char *s, size_t size)
