@@ -441,6 +441,12 @@ enum { ENTRY_BACK_SIZE = ENTRY_TEXT_MAX + 1 };
  * within an entry's bounds and not before floor, that a timestamp begins; offset itself when
  * there is none. back holds ENTRY_BACK_SIZE bytes, scratch SHAPE_SCRATCH_SIZE. */
 int64_t entry_start(FILE *f, int64_t offset, int64_t floor, char *back, char *scratch);
+/* Reads into col the entry a hit holds, the line at line_at of f (a file of size bytes, a
+ * timestamp beginning that line when stamped), unless it began at *last_start, the entry kept
+ * last; entries begin no earlier than floor. Returns 1 when col took it (*last_start is then
+ * its start), 0 when not, -1 when f cannot be read back. */
+int read_hit_entry(FILE *f, int64_t size, int64_t line_at, int stamped, int64_t floor, int64_t *last_start,
+		   EntryCollector *col, char *back, char *scratch);
 /* Reads into col the one entry that begins at offset start of f, a file of size bytes, as
  * multiline reading joins it: its first line and the lines without a timestamp after it.
  * Returns 1 when col took it, 0 when not (a full hit list), -1 when f cannot be positioned. */

@@ -40,10 +40,9 @@ void collector_free(EntryCollector *c)
 	c->count = 0;
 }
 
-static StoredEntry *slot(const EntryCollector *c, int32_t k)
+static StoredEntry *slot(EntryCollector *c, int32_t k)
 {
-	int32_t i = c->start + k;
-	return &c->items[i >= c->capacity ? i - c->capacity : i];
+	return (StoredEntry *)collector_at(c, k);
 }
 
 static void let_oldest_go(EntryCollector *c)

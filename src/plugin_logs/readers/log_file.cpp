@@ -189,14 +189,9 @@ static void entry_hit(EntryBuilder *b, const char *piece, size_t len, int contin
 		shape_log_line(&s, piece, len, b->scratch);
 		stamped = s.has_ts;
 	}
-	int64_t start = stamped ? b->line_at : entry_start(b->f, b->line_at, b->from, b->back, b->scratch);
-	if (start != b->last_start && !b->failed) {
-		int took = read_entry_at(b->f, start, b->size, b->col);
-		if (took < 0)
-			b->failed = 1;
-		else if (took)
-			b->last_start = start;
-	}
+	if (!b->failed && read_hit_entry(b->f, b->size, b->line_at, stamped, b->from, &b->last_start, b->col, b->back,
+					 b->scratch) < 0)
+		b->failed = 1;
 	if (plat_seek(b->f, resume) != 0)
 		b->failed = 1;
 }
@@ -510,6 +505,18 @@ int32_t read_log_span(FILE *f, LogSpan *span, int multiline, EntryCollector *rin
 	span->last_start = builder.kept_at;
 	span->last_joins = builder.kept_joins;
 	return handled;
+}
+
+int read_hit_entry(FILE *f, int64_t size, int64_t line_at, int stamped, int64_t floor, int64_t *last_start,
+		   EntryCollector *col, char *back, char *scratch)
+{
+	int64_t start = stamped ? line_at : entry_start(f, line_at, floor, back, scratch);
+	if (start == *last_start)
+		return 0;
+	int took = read_entry_at(f, start, size, col);
+	if (took > 0)
+		*last_start = start;
+	return took;
 }
 
 int read_entry_at(FILE *f, int64_t start, int64_t size, EntryCollector *col)

@@ -47,32 +47,22 @@ static int hit_in_range(BackSearch *b, const LineShape *s, int64_t offset)
 static int take_hit(void *ctx, const char *line, size_t len, int64_t offset)
 {
 	BackSearch *b = (BackSearch *)ctx;
-	if (b->range != NULL) {
-		LineShape s;
-		shape_log_line(&s, line, len, b->scratch);
-		if (!hit_in_range(b, &s, offset))
-			return 1;
-	}
-	if (b->multiline) {
-		LineShape s;
-		shape_log_line(&s, line, len, b->scratch);
-		int64_t start = s.has_ts ? offset : entry_start(b->f, offset, b->floor, b->back, b->scratch);
-		/* Hits come newest first: an older hit of the entry kept last is in it already. */
-		if (start == b->oldest_start)
-			return 1;
-		int took = read_entry_at(b->f, start, b->size, b->hits);
-		if (took < 0) {
-			b->failed = 1;
-			return 0;
-		}
-		if (took)
-			b->oldest_start = start;
-		return b->hits->count < b->hits->capacity && !b->hits->arena_full;
-	}
-	if (utf8_valid_len(line, len) != len)
+	/* A hit of one line is shown as read; a whole entry is read again from the file. */
+	if (!b->multiline && utf8_valid_len(line, len) != len)
 		line = plat_text_to_utf8(line, &len, b->utf8_line, sizeof(b->utf8_line));
 	LineShape s;
 	shape_log_line(&s, line, len, b->scratch);
+	if (!hit_in_range(b, &s, offset))
+		return 1;
+	if (b->multiline) {
+		/* Hits come newest first: an older hit of the entry kept last is in it already. */
+		if (read_hit_entry(b->f, b->size, offset, s.has_ts, b->floor, &b->oldest_start, b->hits, b->back,
+				   b->scratch) < 0) {
+			b->failed = 1;
+			return 0;
+		}
+		return b->hits->count < b->hits->capacity && !b->hits->arena_full;
+	}
 	/* The line holds the text; a field must, not a syslog host the fields leave out. */
 	if (!field_has(s.text, s.text_len, b) && !field_has(s.unit, s.unit_len, b) && !field_has(s.ts, s.ts_len, b))
 		return 1;
